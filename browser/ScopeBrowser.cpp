@@ -1,0 +1,459 @@
+#include "ScopeBrowser.h"
+
+#include "Alerts.h"
+#include "Clock.h"
+#include "MyHTTP.h"
+#include "ReplyText.h"
+#include "ScopeList.h"
+#include "ServiceConfig.h"
+#include "Url.h"
+
+#include <QKeyEvent>
+#include <QPointer>
+
+namespace {
+
+QString signUpLines()
+{
+    return QStringLiteral("\n\nTo sign up for a free account, please visit the\nKelvry website at ")
+        + QStringLiteral(BROLT_WEBSITE);
+}
+
+} // namespace
+
+ScopeBrowser::ScopeBrowser(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl)
+    : QDialog(parent, fl)
+{
+    if (name)
+        setObjectName(QString::fromLatin1(name));
+    setModal(modal);
+    setupUi(this);
+    languageChange();
+    resize(QSize(762, 434).expandedTo(minimumSizeHint()));
+
+    connect(beginButton, &QPushButton::clicked, this, &ScopeBrowser::startsession);
+    connect(scopeListBox, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        const int row = scopeListBox->row(item);
+        describeScope(row);
+        updateControlButton();
+    });
+    connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(connectToServer, &QPushButton::clicked, this, &ScopeBrowser::connectBtn_clicked);
+    connect(schedButton, &QPushButton::clicked, this, &ScopeBrowser::schedButton_clicked);
+    connect(reserveButton, &QPushButton::clicked, this, &ScopeBrowser::getSticket);
+    connect(scopeListBox, &QListWidget::currentRowChanged, this, &ScopeBrowser::describeScope);
+    connect(scopeListBox, &QListWidget::currentRowChanged, this, &ScopeBrowser::updateControlButton);
+    // Return on a row activates it; it must not also press the default button.
+    scopeListBox->installEventFilter(this);
+
+    init();
+}
+
+ScopeBrowser::~ScopeBrowser()
+{
+    destroy();
+}
+
+void ScopeBrowser::languageChange()
+{
+    retranslateUi(this);
+    loginBox->clear();
+    passwordBox->clear();
+    bannerBox->clear();
+    hostName->setText(QStringLiteral(BROLT_DEFAULT_HOST));
+}
+
+void ScopeBrowser::init()
+{
+    listConn = new MyHTTP;
+    ticketConn = new MyHTTP;
+    checkAuthConn = new MyHTTP;
+    reserveConn = new MyHTTP;
+    timersConn = new MyHTTP;
+    sticketConn = new MyHTTP;
+    cckConn = new MyHTTP;
+
+    connect(listConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::updateList);
+    connect(ticketConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::authOrNot);
+    connect(checkAuthConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::checkAuthResponse);
+    connect(reserveConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::reserveNowResponse);
+    connect(timersConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::parseTimersResponse);
+    connect(sticketConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::gotSticket);
+    connect(cckConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::openResWin);
+
+    // The watch compares whole seconds, so keep its ticks close to one second apart.
+    watchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&watchTimer, &QTimer::timeout, this, &ScopeBrowser::tickTock);
+
+    keepSelection = false;
+    firstConnect = true;
+}
+
+void ScopeBrowser::destroy()
+{
+    delete ticketConn;
+    delete checkAuthConn;
+    delete reserveConn;
+    delete listConn;
+    delete sticketConn;
+    delete timersConn;
+    delete cckConn;
+    ticketConn = checkAuthConn = reserveConn = listConn = sticketConn = timersConn = cckConn = nullptr;
+}
+
+bool ScopeBrowser::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == scopeListBox && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (QListWidgetItem* item = scopeListBox->currentItem())
+                emit scopeListBox->itemActivated(item);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ScopeBrowser::setAppRef(QApplication* app)
+{
+    appRef = app;
+}
+
+void ScopeBrowser::ScopeBrowser_destroyed(QObject*)
+{
+}
+
+bool ScopeBrowser::checkInfo()
+{
+    QString message = QStringLiteral("Please provide a ");
+    int gaps = 0;
+    if (loginBox->text().isEmpty()) {
+        message += QStringLiteral("login name");
+        ++gaps;
+    }
+    if (passwordBox->text().isEmpty()) {
+        message += gaps ? QStringLiteral(" and password!") : QStringLiteral("password!");
+        ++gaps;
+    }
+    if (!gaps)
+        return true;
+    if (firstConnect)
+        message += signUpLines();
+    Alerts::warning(this, QStringLiteral("Info Entry Problem"), message);
+    return false;
+}
+
+bool ScopeBrowser::checkHTTP(MyHTTP* request)
+{
+    if (request->succeeded())
+        return true;
+    Alerts::warning(this, QStringLiteral("Connection Failure"),
+                    QStringLiteral("Error connecting to the Kelvry server.\n"
+                                   "Please contact the server administrator. (file scpbrwsr)"));
+    return false;
+}
+
+const ScopeRecord* ScopeBrowser::currentRecord() const
+{
+    const int row = scopeListBox->currentRow();
+    return row >= 0 && row < scopes.size() ? &scopes[row] : nullptr;
+}
+
+// ---- log-in check and microscope list ----
+
+void ScopeBrowser::connectBtn_clicked()
+{
+    if (firstConnect) {
+        if (checkInfo())
+            checkAuth();
+    } else {
+        refreshList(true);
+    }
+}
+
+void ScopeBrowser::checkAuth()
+{
+    auth.setKey(passwordBox->text());
+    if (checkAuthConn->isBusy())
+        return;
+    checkAuthConn->setUrl(Url(hostName->text())
+                              .raw(QStringLiteral("/cgi-bin/iserv?f=checkauth"))
+                              .field(QStringLiteral("&l="), loginBox->text())
+                              .raw(QStringLiteral("&auth=") + auth.loginString()));
+    checkAuthConn->fetch();
+}
+
+void ScopeBrowser::checkAuthResponse()
+{
+    if (!checkHTTP(checkAuthConn))
+        return;
+    if (ReplyText(checkAuthConn).startsWith('+'))
+        refreshList(false);
+    else
+        Alerts::warning(this, QStringLiteral("Authentication Failed"),
+                        QStringLiteral("The server rejected your username and password.") + signUpLines());
+}
+
+void ScopeBrowser::refreshList(bool keep)
+{
+    keepSelection = keep;
+    selectedIndex = scopeListBox->currentRow();
+    fetchScopeList();
+}
+
+void ScopeBrowser::fetchScopeList()
+{
+    if (listConn->isBusy())
+        return;
+    scopeListBox->clear();
+    slideList->clear();
+    descriptionBox->clear();
+    reserveButton->setEnabled(false);
+    schedButton->setEnabled(false);
+    scopes.clear();
+    listConn->setUrl(Url(hostName->text()).raw(QStringLiteral("/cgi-bin/iserv?f=i")));
+    connectionStatus->setText(QStringLiteral("Connecting..."));
+    listing = true;
+    listConn->fetch();
+}
+
+void ScopeBrowser::updateList()
+{
+    if (!listConn->succeeded()) {
+        hostName->selectAll();
+        connectionStatus->setText(QStringLiteral("Connection Failed."));
+        Alerts::warning(this, QStringLiteral("Connection Failed"),
+                        QStringLiteral("No Kelvry server could be found at the given hostname"));
+        return;
+    }
+    connectionStatus->setText(QStringLiteral("Connection Successful"));
+    connectToServer->setText(QStringLiteral("Refresh"));
+
+    const ScopeList list = parseScopeList(listConn->data(), listConn->length());
+    scopeListBox->clear();
+    bannerBox->setText(list.banner);
+    for (const ScopeRecord& rec : list.records) {
+        scopeListBox->addItem(rec.name);
+        scopes.append(rec);
+        // Every list may bring new microscopes; entries are matched by name, never by row.
+        QByteArray name = rec.name.toLatin1();
+        addScopeTimer(name.data());
+    }
+
+    if (keepSelection) {
+        listing = false;
+        scopeListBox->setCurrentRow(selectedIndex);
+        keepSelection = false;
+        schedButton->setEnabled(true);
+    } else if (scopeListBox->count() > 0) {
+        listing = false;
+        scopeListBox->setCurrentRow(0);
+        schedButton->setEnabled(true);
+    }
+
+    if (firstConnect) {
+        initTimers();
+        firstConnect = false;
+    }
+}
+
+void ScopeBrowser::describeScope(int row)
+{
+    if (row < 0 || row >= scopes.size() || listing)
+        return;
+    const ScopeRecord& rec = scopes[row];
+    reserveButton->setEnabled(rec.reservable);
+    descriptionBox->setHtml(rec.description);
+    slideList->clear();
+    slideList->addItems(rec.slides);
+}
+
+// ---- reservation watch ----
+
+ScopeTimer* ScopeBrowser::entry(const QString& scopeName)
+{
+    for (ScopeTimer& t : timers)
+        if (t.name == scopeName)
+            return &t;
+    return nullptr;
+}
+
+const ScopeTimer* ScopeBrowser::timerFor(const QString& scopeName) const
+{
+    for (const ScopeTimer& t : timers)
+        if (t.name == scopeName)
+            return &t;
+    return nullptr;
+}
+
+ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName)
+{
+    if (ScopeTimer* t = entry(scopeName))
+        return *t;
+    ScopeTimer t;
+    t.name = scopeName;
+    timers.append(t);
+    return timers.last();
+}
+
+void ScopeBrowser::addScopeTimer(char* name)
+{
+    ensureEntry(QString::fromLatin1(name));
+}
+
+void ScopeBrowser::updateScopeTimers()
+{
+    for (const ScopeRecord& rec : scopes)
+        ensureEntry(rec.name);
+}
+
+void ScopeBrowser::initTimers()
+{
+    timerIndex = 0;
+    checkSchedEntries();
+}
+
+void ScopeBrowser::checkSchedEntries()
+{
+    if (timers.isEmpty() || timerIndex < 0 || timerIndex >= timers.size())
+        return;
+    timersConn->setUrl(Url(hostName->text())
+                           .raw(QStringLiteral("/cgi-bin/iserv?f=cwt"))
+                           .field(QStringLiteral("&l="), loginBox->text())
+                           .field(QStringLiteral("&s="), timers[timerIndex].name));
+    timersConn->fetch();
+    if (!watchTimer.isActive())
+        watchTimer.start(1000);
+}
+
+void ScopeBrowser::parseTimersResponse()
+{
+    QPointer<ScopeBrowser> self(this);
+    const bool ok = checkHTTP(timersConn);
+    if (!self)
+        return;
+    if (ok && timerIndex >= 0 && timerIndex < timers.size()) {
+        const qint64 now = Clock::now();
+        const ReplyText reply(timersConn);
+        if (!reply.startsWith('*')) {
+            auto in = reply.scan();
+            const auto wait = in.decimal();
+            const auto length = wait ? in.decimal() : std::nullopt;
+            // A reply without both numbers leaves the entry as it is.
+            if (wait && length) {
+                ScopeTimer& t = timers[timerIndex];
+                t.setWindow(now + *wait, now + *wait + *length);
+                if (t.start < now && now < t.end) {
+                    // Already running: active at once, with no late announcement.
+                    t.active = true;
+                    t.announced = true;
+                    updateControlButton();
+                }
+            }
+        }
+    }
+    if (timerIndex < timers.size() - 1) {
+        ++timerIndex;
+        checkSchedEntries();
+    }
+}
+
+void ScopeBrowser::tickTock()
+{
+    if (!timers.isEmpty())
+        updateScopeControlEnablers();
+}
+
+void ScopeBrowser::updateScopeControlEnablers()
+{
+    updateScopeTimers();
+    QPointer<ScopeBrowser> self(this);
+    qint64 now = Clock::now();
+    // Events fire once when their second has been reached or passed, so a late or skipped tick
+    // neither loses nor repeats one. Boxes run nested event loops in which further ticks arrive:
+    // the flags are set before a box opens, and "now" is read afresh after it closes.
+    for (int i = 0; i < timers.size(); ++i) {
+        ScopeTimer& t = timers[i];
+        const bool started = t.start != -1 && t.start <= now;
+        const bool over = t.end != -1 && now >= t.end;
+        if (!t.announced && started && !over) {
+            t.announced = true;
+            t.active = true;
+            const QString name = t.name;
+            updateControlButton();
+            Alerts::beep();
+            if (!Alerts::information(this, QStringLiteral("Control Message"),
+                                     QStringLiteral("\nYou can now control the microscope: ") + name)
+                || !self)
+                return;
+            refreshList(true);
+            now = Clock::now();
+        } else if (!t.ended && t.end != -1 && over) {
+            t.ended = true;
+            t.announced = true;
+            t.active = false;
+            updateControlButton();
+            refreshList(true);
+        }
+    }
+}
+
+void ScopeBrowser::updateControlButton()
+{
+    if (scopeListBox->count() == 0)
+        return;
+    const ScopeRecord* rec = currentRecord();
+    if (!rec)
+        return;
+    const ScopeTimer* t = timerFor(rec->name);
+    beginButton->setEnabled(t && t->active);
+}
+
+void ScopeBrowser::startSchedTimer(long wait, long length)
+{
+    if (const ScopeRecord* rec = currentRecord())
+        startSchedTimerFor(rec->name, wait, length);
+}
+
+void ScopeBrowser::startSchedTimerFor(const QString& scopeName, qint64 wait, qint64 length)
+{
+    const qint64 now = Clock::now();
+    const qint64 start = now + wait;
+    const ScopeTimer& t = ensureEntry(scopeName);
+    // A window that has ended is replaced too, so a later booking is not lost.
+    const bool stale = t.end != -1 && t.end <= now;
+    if (t.start == -1 || start < t.start || stale)
+        timingHelperFor(scopeName, now, start, start + length);
+}
+
+void ScopeBrowser::timingHelper(long now, long start, long end)
+{
+    if (const ScopeRecord* rec = currentRecord())
+        timingHelperFor(rec->name, now, start, end);
+}
+
+void ScopeBrowser::timingHelperFor(const QString& scopeName, qint64 now, qint64 start, qint64 end)
+{
+    if (!watchTimer.isActive())
+        watchTimer.start(1000);
+    ScopeTimer& t = ensureEntry(scopeName);
+    t.setWindow(start, end);
+    // A later start leaves any time the user holds now as it is; the tick announces the booking.
+    if (start > now)
+        return;
+    t.active = true;
+    t.announced = true;
+    updateControlButton();
+    refreshList(true);
+}
+
+// ---- flows built with the reservation and scheduling dialogs ----
+
+void ScopeBrowser::startsession() {}
+void ScopeBrowser::authOrNot() {}
+void ScopeBrowser::reserveNow() {}
+void ScopeBrowser::reserveNowResponse() {}
+void ScopeBrowser::getSticket() {}
+void ScopeBrowser::gotSticket() {}
+void ScopeBrowser::schedButton_clicked() {}
+void ScopeBrowser::openResWin() {}

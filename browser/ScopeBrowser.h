@@ -1,0 +1,101 @@
+#pragma once
+
+#include "Auth.h"
+#include "ScopeRecord.h"
+#include "ScopeTimer.h"
+#include "ui_ScopeBrowser.h"
+
+#include <QDialog>
+#include <QList>
+#include <QTimer>
+
+class MyHTTP;
+class QApplication;
+
+// The log-in dialog: host, login and password, the host's microscopes, reservations and the
+// once-a-second reservation watch.
+class ScopeBrowser : public QDialog, public Ui::ScopeBrowser
+{
+    Q_OBJECT
+public:
+    explicit ScopeBrowser(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
+                          Qt::WindowFlags fl = {});
+    ~ScopeBrowser() override;
+
+    virtual bool checkInfo();
+    virtual bool checkHTTP(MyHTTP* request);
+    void refreshList(bool keep);
+
+    // State read by tests and by the flows of the other dialogs.
+    const QList<ScopeRecord>& records() const { return scopes; }
+    const QList<ScopeTimer>& watchEntries() const { return timers; }
+    const ScopeTimer* timerFor(const QString& scopeName) const;
+    bool isListing() const { return listing; }
+    bool isFirstConnect() const { return firstConnect; }
+    QTimer& watch() { return watchTimer; }
+
+public slots:
+    virtual void setAppRef(QApplication* app);
+    virtual void initTimers();
+    virtual void checkSchedEntries();
+    virtual void startsession();
+    virtual void authOrNot();
+    virtual void connectBtn_clicked();
+    virtual void fetchScopeList();
+    virtual void addScopeTimer(char* name);
+    virtual void describeScope(int row);
+    virtual void ScopeBrowser_destroyed(QObject*);
+    virtual void reserveNow();
+    virtual void checkAuth();
+    virtual void checkAuthResponse();
+    virtual void schedButton_clicked();
+    virtual void openResWin();
+    virtual void startSchedTimer(long wait, long length);
+    virtual void timingHelper(long now, long start, long end);
+
+    // A booked window for a named microscope (the scheduling dialog knows which one it booked).
+    void startSchedTimerFor(const QString& scopeName, qint64 wait, qint64 length);
+
+protected slots:
+    virtual void languageChange();
+
+private slots:
+    virtual void parseTimersResponse();
+    virtual void updateList();
+    virtual void updateScopeTimers();
+    virtual void updateScopeControlEnablers();
+    virtual void reserveNowResponse();
+    virtual void getSticket();
+    virtual void gotSticket();
+    virtual void updateControlButton();
+    virtual void tickTock();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void init();
+    void destroy();
+    ScopeTimer* entry(const QString& scopeName);
+    ScopeTimer& ensureEntry(const QString& scopeName);
+    const ScopeRecord* currentRecord() const;
+    void timingHelperFor(const QString& scopeName, qint64 now, qint64 start, qint64 end);
+
+    QTimer watchTimer;
+    int selectedIndex = -1;
+    MyHTTP* ticketConn = nullptr;
+    MyHTTP* checkAuthConn = nullptr;
+    MyHTTP* reserveConn = nullptr;
+    MyHTTP* listConn = nullptr;
+    MyHTTP* sticketConn = nullptr;
+    MyHTTP* timersConn = nullptr;
+    MyHTTP* cckConn = nullptr;
+    bool listing = false;
+    bool keepSelection = false;
+    QList<ScopeRecord> scopes;
+    Auth auth;
+    QList<ScopeTimer> timers;
+    bool firstConnect = true;
+    int timerIndex = 0;
+    QApplication* appRef = nullptr;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// One microscope's control window as the reservation watch knows it.
+struct ScopeTimer
+{
+    QString name;
+    qint64 start = -1;          // first second of the window; -1: none known
+    qint64 end = -1;            // second at which it closes; -1: none
+    bool active = false;        // the user may control the microscope now
+    bool announced = false;     // the start has been handled
+    bool ended = false;         // the end has been handled
+
+    // A new window: its start and end events are due again.
+    void setWindow(qint64 s, qint64 e)
+    {
+        start = s;
+        end = e;
+        announced = false;
+        ended = false;
+    }
+};

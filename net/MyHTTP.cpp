@@ -1,0 +1,192 @@
+#include "MyHTTP.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// "http://" + host[:port] + "/...": a host name, an IPv4 address or a bracketed IPv6
+// address, an optional port 1-65535, then the path. Anything else is never sent.
+bool acceptableUrl(const QString& text, QUrl* out)
+{
+    static const QRegularExpression form(QStringLiteral(
+        "^http://([A-Za-z0-9](?:[A-Za-z0-9-]*[A-Za-z0-9])?(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]*[A-Za-z0-9])?)*"
+        "|\\[[0-9A-Fa-f:.]+\\])(?::([0-9]{1,5}))?(/[\\x21-\\x7e]*)$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return false;
+    if (m.capturedLength(2)) {
+        const int port = m.captured(2).toInt();
+        if (port < 1 || port > 65535)
+            return false;
+    }
+    const QUrl u = QUrl::fromEncoded(text.toLatin1(), QUrl::StrictMode);
+    if (!u.isValid() || u.host().isEmpty())
+        return false;
+    *out = u;
+    return true;
+}
+
+} // namespace
+
+QNetworkAccessManager* MyHTTP::manager()
+{
+    static QPointer<QNetworkAccessManager> nam;
+    if (!nam) {
+        nam = new QNetworkAccessManager(QCoreApplication::instance());
+        nam->setProxy(QNetworkProxy::NoProxy);
+        nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
+    return nam;
+}
+
+MyHTTP::MyHTTP()
+{
+    capacity = 256;
+    buffer = static_cast<char*>(std::malloc(capacity));
+    if (!buffer)
+        throw std::bad_alloc();
+    buffer[0] = 0;
+}
+
+MyHTTP::~MyHTTP()
+{
+    release();
+    std::free(buffer);
+}
+
+void MyHTTP::release()
+{
+    if (QNetworkReply* r = op) {
+        op = nullptr;
+        r->disconnect(this);          // an abandoned transfer reports nothing
+        if (r->isRunning())
+            r->abort();
+        r->deleteLater();             // may be inside its own finished(): never delete now
+    }
+}
+
+void MyHTTP::setUrl(QString text)
+{
+    if (busy)
+        return;
+    release();
+    haveUrl = true;
+    urlValid = acceptableUrl(text, &url);
+}
+
+void MyHTTP::fetch()
+{
+    if (busy || !haveUrl)
+        return;
+    release();
+    m_length = 0;
+    buffer[0] = 0;
+    overflow = false;
+    busy = true;
+    state = StInProgress;
+    if (!urlValid) {
+        // A URL that cannot be sent fails like a transfer that could not connect.
+        QTimer::singleShot(0, this, [this] { if (busy && !op) finish(StFailed); });
+        return;
+    }
+    QNetworkRequest rq(url);
+    rq.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    rq.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    rq.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    rq.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    rq.setRawHeader("Connection", "close");
+    QNetworkReply* r = manager()->get(rq);
+    op = r;
+    connect(r, &QNetworkReply::readyRead, this, &MyHTTP::getData);
+    connect(r, &QNetworkReply::downloadProgress, this, &MyHTTP::updateProgress);
+    connect(r, &QNetworkReply::finished, this, &MyHTTP::opComplete);
+}
+
+void MyHTTP::appendChunk(const char* chunk, int n)
+{
+    if (n <= 0)
+        return;
+    if (overflow || qint64(m_length) + n >= MaxReply) {
+        overflow = true;
+        return;
+    }
+    if (m_length + n + 1 > capacity) {
+        const int grown = capacity + n + 25;
+        char* p = static_cast<char*>(std::realloc(buffer, grown));
+        if (!p) {
+            overflow = true;
+            return;
+        }
+        buffer = p;
+        capacity = grown;
+    }
+    std::memcpy(buffer + m_length, chunk, n);
+    m_length += n;
+    buffer[m_length] = 0;
+}
+
+void MyHTTP::getData()
+{
+    if (!op)
+        return;
+    const QByteArray chunk = op->readAll();
+    appendChunk(chunk.constData(), int(chunk.size()));
+    if (overflow) {
+        // Too large: stop the transfer now and report it as failed.
+        QNetworkReply* r = op;
+        op = nullptr;
+        r->disconnect(this);
+        r->abort();
+        r->deleteLater();
+        finish(StFailed);
+    }
+}
+
+void MyHTTP::opComplete()
+{
+    QNetworkReply* r = op;
+    if (!r)
+        return;
+    const QByteArray rest = r->readAll();
+    appendChunk(rest.constData(), int(rest.size()));
+    const int status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    int st;
+    if (r->error() == QNetworkReply::OperationCanceledError)
+        st = StStopped;
+    else if (overflow || r->error() != QNetworkReply::NoError || (status >= 400 && status <= 599))
+        st = StFailed;   // no connection, an HTTP error status, or a body cut short
+    else
+        st = StDone;
+    // The reply stays the current operation until the next setUrl/fetch, which releases it
+    // with deleteLater(), so a handler may start the next request from inside done().
+    finish(st);
+}
+
+void MyHTTP::finish(int finalState)
+{
+    busy = false;
+    state = finalState;
+    emit done(id);
+    emit done();
+}
+
+void MyHTTP::updateProgress(qint64 bytesDone, qint64 bytesTotal)
+{
+    if (showProgress && progressBar) {
+        if (progressBar->maximum() != bytesTotal)
+            progressBar->setMaximum(int(bytesTotal));
+        progressBar->setValue(int(bytesDone));
+    }
+    emit progress(int(bytesDone), int(bytesTotal));
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QProgressBar;
+
+// One HTTP GET at a time; the reply body is gathered in a buffer owned by the object.
+class MyHTTP : public QObject
+{
+    Q_OBJECT
+public:
+    // Final states of a transfer.
+    enum State { StWaiting = 0, StInProgress = 1, StDone = 2, StFailed = 3, StStopped = 4 };
+
+    // Largest reply body kept; a longer one ends the transfer as failed.
+    static constexpr int MaxReply = 64 * 1024 * 1024;
+
+    MyHTTP();
+    ~MyHTTP() override;
+
+    void setUrl(QString url);
+    void fetch();
+
+    // The received bytes; one byte after them is always free for a terminating NUL.
+    char* data() { return buffer; }
+    int length() const { return m_length; }
+    bool isBusy() const { return busy; }
+    bool succeeded() const { return state == StDone; }
+    int finalState() const { return state; }
+    int bufferCapacity() const { return capacity; }
+
+    // The received bytes as a NUL-terminated copy: what reply parsers read.
+    QByteArray reply() const { return QByteArray(buffer, m_length); }
+
+    // Appends one chunk of body bytes (also used by the transfer itself).
+    void appendChunk(const char* chunk, int n);
+
+    // The one network access manager of the process.
+    static QNetworkAccessManager* manager();
+
+signals:
+    void done(int id);
+    void done();
+    void progress(int done, int total);
+
+private slots:
+    void opComplete();
+    void getData();
+    void updateProgress(qint64 bytesDone, qint64 bytesTotal);
+
+private:
+    void release();
+    void finish(int finalState);
+
+    int id = -1;
+    QPointer<QNetworkReply> op;
+    char* buffer = nullptr;
+    int capacity = 0;
+    int m_length = 0;
+    bool busy = false;
+    bool showProgress = false;
+    QProgressBar* progressBar = nullptr;
+    int state = StWaiting;
+
+    QUrl url;
+    bool haveUrl = false;
+    bool urlValid = false;
+    bool overflow = false;
+};

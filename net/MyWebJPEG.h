@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QPixmap>
+#include <QString>
+
+class MyHTTP;
+
+// Fetches a JPEG through its own MyHTTP and hands it on as an image (mode 1) or a pixmap (mode 0).
+class MyWebJPEG : public QObject
+{
+    Q_OBJECT
+public:
+    MyWebJPEG();
+    ~MyWebJPEG() override;
+
+    void setURL(const char* text);
+    void setURL(const QString& text);
+    QString url() const { return m_url; }
+    void setMode(int m) { mode = m; }
+    int getMode() const { return mode; }
+    MyHTTP* request() const { return http; }
+
+public slots:
+    void dataReady();
+    void get();
+
+signals:
+    void newImageAvailable(QImage& image);
+    void newPixmapAvailable(QPixmap& pixmap);
+
+private:
+    MyHTTP* http;
+    QString m_url;
+    QImage image;
+    QPixmap pixmap;
+    int mode = 1;
+};

@@ -1,0 +1,5 @@
+#include "SimHost.h"
+
+void addImageRoutes(SimHost&)
+{
+}

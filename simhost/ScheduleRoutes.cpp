@@ -1,0 +1,5 @@
+#include "SimHost.h"
+
+void addScheduleRoutes(SimHost&)
+{
+}
