@@ -196,6 +196,10 @@ void ScopeBrowser::checkAuthResponse()
 
 void ScopeBrowser::refreshList(bool keep)
 {
+    // A list already on its way keeps the row it is to select again: the list has been
+    // cleared meanwhile, so the current row would read as none.
+    if (listConn->isBusy())
+        return;
     keepSelection = keep;
     selectedIndex = scopeListBox->currentRow();
     fetchScopeList();
@@ -310,13 +314,16 @@ void ScopeBrowser::updateScopeTimers()
 void ScopeBrowser::initTimers()
 {
     timerIndex = 0;
+    sweeping = true;
     checkSchedEntries();
 }
 
 void ScopeBrowser::checkSchedEntries()
 {
-    if (timers.isEmpty() || timerIndex < 0 || timerIndex >= timers.size())
+    if (timers.isEmpty() || timerIndex < 0 || timerIndex >= timers.size()) {
+        sweeping = false;
         return;
+    }
     timersConn->setUrl(Url(hostName->text())
                            .raw(QStringLiteral("/cgi-bin/iserv?f=cwt"))
                            .field(QStringLiteral("&l="), loginBox->text())
@@ -355,6 +362,8 @@ void ScopeBrowser::parseTimersResponse()
     if (timerIndex < timers.size() - 1) {
         ++timerIndex;
         checkSchedEntries();
+    } else {
+        sweeping = false;
     }
 }
 

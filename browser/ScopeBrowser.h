@@ -33,6 +33,7 @@ public:
     bool isListing() const { return listing; }
     bool isFirstConnect() const { return firstConnect; }
     QTimer& watch() { return watchTimer; }
+    bool sweepRunning() const { return sweeping; }
 
 public slots:
     virtual void setAppRef(QApplication* app);
@@ -97,5 +98,6 @@ private:
     QList<ScopeTimer> timers;
     bool firstConnect = true;
     int timerIndex = 0;
+    bool sweeping = false;
     QApplication* appRef = nullptr;
 };

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: a normal build, an
+# AddressSanitizer + UndefinedBehaviorSanitizer build, and a bounded libFuzzer run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== normal build =="
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j4)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBROLT_SANITIZE=address,undefined -DBROLT_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+(cd build-asan &&
+  ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j4)
+
+echo "== fuzzing the reply parsers (bounded) =="
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBROLT_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-fuzz -j"$jobs"
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+for f in build-fuzz/tests/fuzz/fuzz_*; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f")
+  seeds="tests/fuzz/corpus"
+  [ -d "tests/fuzz/corpus-${name#fuzz_}" ] && seeds="tests/fuzz/corpus-${name#fuzz_}"
+  mkdir -p "$corpus/$name"
+  "$f" -max_total_time="${BROLT_FUZZ_SECONDS:-30}" -max_len=8192 -print_final_stats=1 "$corpus/$name" "$seeds"
+done
+echo "All tests passed."

@@ -1,0 +1,22 @@
+// Any bytes as a microscope list: the parse stays inside them and its results are consistent.
+#include "ScopeList.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > (1u << 20))
+        return 0;
+    const ScopeList list = parseScopeList(reinterpret_cast<const char*>(data), int(size));
+    qsizetype total = list.banner.size();
+    for (const ScopeRecord& r : list.records) {
+        total += r.name.size() + r.description.size() + r.maxMinutesText.size();
+        for (const QString& s : r.slides)
+            if (s.isEmpty())
+                std::abort();           // an empty slide name is never produced
+    }
+    if (total > qsizetype(size) * 2)
+        std::abort();
+    return 0;
+}
