@@ -26,7 +26,7 @@ cmake --build build-fuzz -j"$jobs"
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 for f in build-fuzz/tests/fuzz/fuzz_*; do
-  [ -x "$f" ] || continue
+  [ -f "$f" ] && [ -x "$f" ] || continue
   name=$(basename "$f")
   seeds="tests/fuzz/corpus"
   [ -d "tests/fuzz/corpus-${name#fuzz_}" ] && seeds="tests/fuzz/corpus-${name#fuzz_}"
