@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QList>
 #include <QTimer>
+#include <optional>
 
 class MyHTTP;
 class QApplication;
@@ -98,4 +99,6 @@ private:
     bool firstConnect = true;
     int timerIndex = 0;
     QApplication* appRef = nullptr;
+    // The microscope "Scheduling..." was pressed for; its dialog opens when the clock reply arrives.
+    std::optional<ScopeRecord> schedRecord;
 };
