@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "MyHTTP.h"
 #include "ReplyText.h"
+#include "ReserveTimeWin.h"
 #include "ScopeList.h"
 #include "ServiceConfig.h"
 #include "Url.h"
@@ -464,5 +465,55 @@ void ScopeBrowser::reserveNow() {}
 void ScopeBrowser::reserveNowResponse() {}
 void ScopeBrowser::getSticket() {}
 void ScopeBrowser::gotSticket() {}
-void ScopeBrowser::schedButton_clicked() {}
-void ScopeBrowser::openResWin() {}
+
+// ---- scheduling dialog ----
+
+void ScopeBrowser::schedButton_clicked()
+{
+    if (!checkInfo())
+        return;
+    const ScopeRecord* current = currentRecord();
+    if (!current)
+        return;
+    // The dialog is for the microscope selected now, whatever the list shows when the clock arrives.
+    const ScopeRecord rec = *current;
+    if (!Alerts::information(this, QStringLiteral("Kelvry Control Time"),
+                             QStringLiteral("You can control the selected microscope \"") + rec.name
+                                 + QStringLiteral("\" for ") + rec.maxMinutesText
+                                 + QStringLiteral(" minutes maximum.")))
+        return;
+    if (cckConn->isBusy())
+        return;                 // dropped, like any request on a busy object
+    schedRecord = rec;
+    cckConn->setUrl(Url(hostName->text())
+                        .raw(QStringLiteral("/cgi-bin/iserv?f=cck"))
+                        .field(QStringLiteral("&s="), rec.name)
+                        .field(QStringLiteral("&l="), loginBox->text()));
+    cckConn->fetch();
+}
+
+void ScopeBrowser::openResWin()
+{
+    if (!schedRecord || !checkHTTP(cckConn))
+        return;
+    // Without the server's time every booking would go to a wrong start: open no dialog.
+    const auto serverTime = ReplyText(cckConn).scan().decimal();
+    if (!serverTime) {
+        Alerts::warning(this, QStringLiteral("Connection Failure"),
+                        QStringLiteral("Error connecting to the Kelvry server.\n"
+                                       "Please contact the server administrator. (file scpbrwsr)"));
+        return;
+    }
+    const ScopeRecord rec = *schedRecord;
+    auto* win = new ReserveTimeWin(nullptr, nullptr, false, {});
+    win->setInfo(hostName->text().toLatin1().constData(), rec.name.toLatin1().constData(),
+                 loginBox->text().toLatin1().constData(), passwordBox->text().toLatin1().constData(),
+                 rec.maxMinutes, *serverTime);
+    // Each booking is for this dialog's microscope, whichever row is current when it is made.
+    const QString scopeName = rec.name;
+    connect(win, &ReserveTimeWin::schedDone, this, [this, scopeName](long wait, long length) {
+        startSchedTimerFor(scopeName, wait, length);
+    });
+    win->show();
+    win->refreshBtn_clicked();
+}

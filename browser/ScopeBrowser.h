@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QList>
 #include <QTimer>
+#include <optional>
 
 class MyHTTP;
 class QApplication;
@@ -100,4 +101,6 @@ private:
     int timerIndex = 0;
     bool sweeping = false;
     QApplication* appRef = nullptr;
+    // The microscope "Scheduling..." was pressed for; its dialog opens when the clock reply arrives.
+    std::optional<ScopeRecord> schedRecord;
 };

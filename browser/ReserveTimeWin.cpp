@@ -1,0 +1,293 @@
+#include "ReserveTimeWin.h"
+
+#include "Alerts.h"
+#include "Clock.h"
+#include "MyHTTP.h"
+#include "ReplyText.h"
+#include "Url.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QPointer>
+#include <QTableWidgetItem>
+#include <QtDebug>
+
+namespace {
+
+const char* const connectionFailureText =
+    "Error connecting to the Kelvry server.\nPlease contact the server administrator. (file rtw)";
+
+// Duration text: whole minutes, then seconds in two digits (truncating division).
+QString durationText(qint64 seconds)
+{
+    return QString::asprintf("%lld:%02lld", static_cast<long long>(seconds / 60),
+                             static_cast<long long>(seconds % 60));
+}
+
+} // namespace
+
+ReserveTimeWin::ReserveTimeWin(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl)
+    : QDialog(parent, fl)
+{
+    if (name)
+        setObjectName(QString::fromLatin1(name));
+    setModal(modal);
+    setupUi(this);
+    languageChange();
+    resize(QSize(450, 292).expandedTo(minimumSizeHint()));
+
+    connect(refreshBtn, &QPushButton::clicked, this, &ReserveTimeWin::refreshBtn_clicked);
+    connect(reserveBtn, &QPushButton::clicked, this, &ReserveTimeWin::getSticket);
+    connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
+
+    init();
+}
+
+ReserveTimeWin::~ReserveTimeWin()
+{
+    destroy();
+}
+
+void ReserveTimeWin::languageChange()
+{
+    retranslateUi(this);
+}
+
+void ReserveTimeWin::init()
+{
+    resConn = new MyHTTP;
+    schedConn = new MyHTTP;
+    sticketConn = new MyHTTP;
+
+    connect(resConn, qOverload<>(&MyHTTP::done), this, &ReserveTimeWin::resTimeResponse);
+    connect(schedConn, qOverload<>(&MyHTTP::done), this, &ReserveTimeWin::getSchedResponse);
+    connect(sticketConn, qOverload<>(&MyHTTP::done), this, &ReserveTimeWin::gotSticket);
+
+    schedTable->setColumnWidth(0, 165);
+    schedTable->setColumnWidth(1, 60);
+    schedTable->setColumnWidth(2, 165);
+
+    dateTimeEdit->setDateTime(QDateTime::fromSecsSinceEpoch(Clock::now()));
+}
+
+void ReserveTimeWin::destroy()
+{
+    delete resConn;
+    delete schedConn;
+    delete sticketConn;
+    resConn = schedConn = sticketConn = nullptr;
+}
+
+qint64 ReserveTimeWin::utcWallClockReadAsLocal(qint64 epoch)
+{
+    const QDateTime utc = QDateTime::fromSecsSinceEpoch(epoch, Qt::UTC);
+    return QDateTime(utc.date(), utc.time(), Qt::LocalTime).toSecsSinceEpoch();
+}
+
+QString ReserveTimeWin::textDate(qint64 epoch)
+{
+    return QLocale::system().toString(QDateTime::fromSecsSinceEpoch(epoch),
+                                      QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
+}
+
+bool ReserveTimeWin::checkConnection(MyHTTP* request)
+{
+    if (request->succeeded())
+        return true;
+    Alerts::warning(this, QStringLiteral("Connection Failure"), QString::fromLatin1(connectionFailureText));
+    return false;
+}
+
+void ReserveTimeWin::setInfo(const char* hostText, const char* scopeText, const char* loginText,
+                             const char* passwordText, int maxMin, qint64 serverTime)
+{
+    login = QString::fromLatin1(loginText);
+    scope = QString::fromLatin1(scopeText);
+    host = QString::fromLatin1(hostText);
+    password = QString::fromLatin1(passwordText);
+    // A negative maximum from the host would allow bookings of negative length.
+    maxMinutes = qMax(0, maxMin);
+
+    title = QStringLiteral("Schedule for Scope: ") + scope;
+    scopeLabel->setText(title);
+
+    // Lowers the minimum too when the maximum is below it, and bounds the value.
+    durationSpinBox->setMaximum(maxMinutes);
+
+    clockOffset = serverTime - utcWallClockReadAsLocal(Clock::now());
+}
+
+// ---- schedule ----
+
+void ReserveTimeWin::refreshBtn_clicked()
+{
+    const QString url = Url(host).raw(QStringLiteral("/cgi-bin/iserv?f=getschd")).field(QStringLiteral("&s="), scope);
+    scopeLabel->setText(QStringLiteral("Downloading latest schedule..."));
+    schedConn->setUrl(url);
+    schedConn->fetch();
+}
+
+void ReserveTimeWin::clearTable()
+{
+    schedTable->clearContents();
+}
+
+void ReserveTimeWin::getSchedResponse()
+{
+    QPointer<ReserveTimeWin> self(this);
+    if (checkConnection(schedConn)) {
+        // One reservation per complete line, "start duration"; text after the last line break is
+        // not a line. A line without a duration takes the one before it (600 s before the first);
+        // a line without a start fills no row.
+        const QByteArray reply = schedConn->reply();
+        const QList<QByteArray> pieces = reply.split('\n');
+        const qsizetype lines = pieces.size() - 1;
+        struct Row { qint64 start, duration; };
+        QList<Row> rows;
+        qint64 duration = 600;
+        for (qsizetype i = 0; i < lines; ++i) {
+            auto in = ReplyText(pieces.at(i)).scan();
+            const auto start = in.decimal();
+            if (!start)
+                continue;
+            if (const auto d = in.decimal())
+                duration = *d;
+            rows.append({*start, duration});
+        }
+        if (rows.isEmpty()) {
+            clearTable();
+        } else {
+            // The table shows exactly the reservations of this reply.
+            schedTable->setRowCount(int(rows.size()));
+            for (int r = 0; r < rows.size(); ++r) {
+                const Row& row = rows.at(r);
+                schedTable->setItem(r, 0, new QTableWidgetItem(textDate(row.start)));
+                schedTable->setItem(r, 1, new QTableWidgetItem(durationText(row.duration)));
+                schedTable->setItem(r, 2, new QTableWidgetItem(textDate(row.start + row.duration)));
+            }
+        }
+    }
+    if (!self)
+        return;
+    scopeLabel->setText(title);
+
+    if (pendingReservation) {
+        pendingReservation = false;
+        schedTimeSlot(long(pendingStart), pendingMinutes);
+    }
+}
+
+// ---- booking ----
+
+void ReserveTimeWin::getSticket()
+{
+    auth.setKey(password);
+    if (sticketConn->isBusy()) {
+        qDebug("sticketConn busy.");
+        return;
+    }
+    sticketConn->setUrl(Url(host)
+                            .raw(QStringLiteral("/cgi-bin/iserv?f=sticket"))
+                            .field(QStringLiteral("&s="), scope)
+                            .field(QStringLiteral("&l="), login));
+    sticketConn->fetch();
+}
+
+void ReserveTimeWin::gotSticket()
+{
+    if (!sticketConn->succeeded()) {
+        qDebug("sticket download failed");
+        checkConnection(sticketConn);
+        return;
+    }
+    const ReplyText reply(sticketConn);
+    const auto ticket = reply.startsWith('+') ? reply.hexAt(4) : std::nullopt;
+    if (!ticket) {
+        Alerts::warning(this, QStringLiteral("Scheduling Failed"),
+                        QStringLiteral("The server rejected you as unauthorized for scheduling."));
+        return;
+    }
+    auth.setToken(*ticket);
+
+    // The entered local date and time in the server's clock: E + clockOffset + (U - L), where
+    // U - L is the negated offset of the local zone from UTC.
+    const qint64 now = Clock::now();
+    const qint64 u = utcWallClockReadAsLocal(now);
+    const qint64 e = dateTimeEdit->dateTime().toSecsSinceEpoch();
+    const qint64 start = e + clockOffset + (u - now);
+    schedTimeSlot(long(start), durationSpinBox->value());
+}
+
+void ReserveTimeWin::schedTimeSlot(long start, int minutes)
+{
+    if (resConn->isBusy())
+        return;
+    if (schedConn->isBusy()) {
+        // Sent once the schedule download has been handled.
+        pendingReservation = true;
+        pendingStart = start;
+        pendingMinutes = minutes;
+        return;
+    }
+    sendReservation(start, minutes);
+}
+
+void ReserveTimeWin::sendReservation(qint64 start, int minutes)
+{
+    const qint64 win = qint64(minutes) * 60;
+    const QString a = auth.requestString();
+    resConn->setUrl(Url(host)
+                        .raw(QStringLiteral("/cgi-bin/iserv?f=schdt"))
+                        .field(QStringLiteral("&s="), scope)
+                        .raw(QStringLiteral("&date=") + QString::number(start))
+                        .raw(QStringLiteral("&win=") + QString::number(win))
+                        .field(QStringLiteral("&l="), login)
+                        .raw(QStringLiteral("&auth=") + a));
+    resConn->fetch();
+}
+
+void ReserveTimeWin::resTimeResponse()
+{
+    if (!checkConnection(resConn))
+        return;
+    const ReplyText reply(resConn);
+    const QByteArray text = reply.text();
+    if (text.startsWith("-C")) {
+        Alerts::warning(this, QStringLiteral("Scheduling Problem"),
+                        QStringLiteral("The time slot you requested overlaps with an existing reservation.\n"
+                                       "Please adjust your starting or duration times. Also, refreshing the\n"
+                                       "schedule may show new reservations that are blocking yours."));
+        return;
+    }
+    if (text.startsWith("-N")) {
+        Alerts::warning(this, QStringLiteral("Authorization Problem"),
+                        QStringLiteral("The server cannot allocate you a session ticket currently.\n"
+                                       "Please adjust any errors and try again later."));
+        return;
+    }
+    if (text.startsWith('-')) {
+        Alerts::warning(this, QStringLiteral("Scheduling Problem"),
+                        QStringLiteral("The server refused the reservation."));
+        return;
+    }
+
+    // "status wait length": a reply without both numbers does not say whether the slot was booked.
+    auto in = reply.scan();
+    const auto status = in.word();
+    const auto wait = status ? in.decimal() : std::nullopt;
+    const auto length = wait ? in.decimal() : std::nullopt;
+    if (!length) {
+        if (Alerts::warning(this, QStringLiteral("Connection Failure"), QString::fromLatin1(connectionFailureText)))
+            refreshBtn_clicked();
+        return;
+    }
+
+    QPointer<ReserveTimeWin> self(this);
+    emit schedDone(long(*wait), long(*length));
+    if (!self)
+        return;
+    if (!Alerts::information(this, QStringLiteral("Scheduling Successful"),
+                             QStringLiteral("The time slot you requested has been successfuly reserved.")))
+        return;
+    refreshBtn_clicked();
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "Auth.h"
+#include "ui_ReserveTimeWin.h"
+
+#include <QDialog>
+#include <QString>
+
+class MyHTTP;
+
+// The scheduling dialog: one microscope's booked reservations and the booking of a further slot.
+class ReserveTimeWin : public QDialog, public Ui::ReserveTimeWin
+{
+    Q_OBJECT
+public:
+    explicit ReserveTimeWin(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
+                            Qt::WindowFlags fl = {});
+    ~ReserveTimeWin() override;
+
+    virtual bool checkConnection(MyHTTP* request);
+
+    // Server time minus the current UTC wall clock read as local time (see setInfo).
+    qint64 serverClockOffset() const { return clockOffset; }
+    int maximumMinutes() const { return maxMinutes; }
+    QString scopeName() const { return scope; }
+
+    // The UTC wall-clock date and time of the epoch second `epoch`, converted to epoch seconds
+    // as though it were a local date and time: `epoch` less the local zone's offset.
+    static qint64 utcWallClockReadAsLocal(qint64 epoch);
+    // A date and time in local time, in the toolkit's text form with the locale's short names.
+    static QString textDate(qint64 epoch);
+
+signals:
+    void schedDone(long wait, long length);
+
+public slots:
+    virtual void schedTimeSlot(long start, int minutes);
+    virtual void refreshBtn_clicked();
+    virtual void resTimeResponse();
+    virtual void getSchedResponse();
+    virtual void setInfo(const char* host, const char* scope, const char* login, const char* password,
+                         int maxMinutes, qint64 serverTime);
+
+protected slots:
+    virtual void languageChange();
+
+private slots:
+    virtual void clearTable();
+    virtual void getSticket();
+    virtual void gotSticket();
+
+private:
+    void init();
+    void destroy();
+    void sendReservation(qint64 start, int minutes);
+
+    qint64 clockOffset = 0;
+    int maxMinutes = 0;
+    QString title;
+    QString password;
+    MyHTTP* resConn = nullptr;
+    Auth auth;
+    QString host;
+    QString login;
+    QString scope;
+    MyHTTP* schedConn = nullptr;
+    MyHTTP* sticketConn = nullptr;
+
+    // A reservation whose ticket arrived while the schedule was downloading: sent after it.
+    bool pendingReservation = false;
+    qint64 pendingStart = 0;
+    int pendingMinutes = 0;
+};

@@ -1,0 +1,464 @@
+// Scheduling dialog: its form, the schedule table and the booking of a time slot (TZ=UTC).
+#include "sched_support.h"
+
+#include "Auth.h"
+#include "MyHTTP.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace sched;
+
+namespace {
+
+const qint64 T0 = 1700000000;          // Tue Nov 14 22:13:20 2023 UTC
+
+const char* const overlapText =
+    "The time slot you requested overlaps with an existing reservation.\n"
+    "Please adjust your starting or duration times. Also, refreshing the\n"
+    "schedule may show new reservations that are blocking yours.";
+const char* const rtwFailure =
+    "Error connecting to the Kelvry server.\nPlease contact the server administrator. (file rtw)";
+
+// A dialog for "handsome" on the test host, as the log-in dialog would hand it over.
+std::unique_ptr<ReserveTimeWin> dialogFor(TestHost& host, const char* login, const char* password,
+                                          qint64 serverTime, int maxMinutes = 90)
+{
+    auto d = std::make_unique<ReserveTimeWin>();
+    d->setInfo(host.field().toLatin1().constData(), "handsome", login, password, maxMinutes, serverTime);
+    return d;
+}
+
+bool loadSchedule(ReserveTimeWin& d)
+{
+    d.refreshBtn_clicked();
+    if (d.scopeLabel->text() != QLatin1String("Downloading latest schedule..."))
+        return false;
+    return QTest::qWaitFor([&] { return d.scopeLabel->text() == QLatin1String("Schedule for Scope: handsome"); }, 5000);
+}
+
+QStringList rowTexts(ReserveTimeWin& d, int row)
+{
+    QStringList out;
+    for (int c = 0; c < 3; ++c) {
+        const QTableWidgetItem* it = d.schedTable->item(row, c);
+        out << (it ? it->text() : QStringLiteral("<none>"));
+    }
+    return out;
+}
+
+} // namespace
+
+class TestReserveTimeWin : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup();
+    void form();
+    void setInfoBoundsAndOffset();
+    void scheduleTableGrowsAndShrinks();
+    void scheduleLineRules();
+    void scheduleFailure();
+    void hostScheduleListsRunningAndFuture();
+    void bookingRequestIsExact();
+    void reservationReplies_data();
+    void reservationReplies();
+    void ticketProblems();
+    void busyRequests();
+    void bookingAgainstHost();
+};
+
+void TestReserveTimeWin::cleanup()
+{
+    Auth::setRandomSource({});
+    Clock::setSource({});
+    deleteDialogs();
+}
+
+void TestReserveTimeWin::form()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    ReserveTimeWin d;
+    QCOMPARE(d.objectName(), QStringLiteral("ReserveTimeWin"));
+    QCOMPARE(d.windowTitle(), QStringLiteral("Schedule Scope Time"));
+    QCOMPARE(d.size(), QSize(450, 292));
+    QVERIFY(!d.isModal());
+    QVERIFY(d.parent() == nullptr);
+
+    QCOMPARE(d.schedTable->rowCount(), 1);
+    QCOMPARE(d.schedTable->columnCount(), 3);
+    QStringList headers;
+    for (int c = 0; c < 3; ++c)
+        headers << d.schedTable->horizontalHeaderItem(c)->text();
+    QCOMPARE(headers, QStringList({"Start", "Duration", "End"}));
+    QCOMPARE(d.schedTable->columnWidth(0), 165);
+    QCOMPARE(d.schedTable->columnWidth(1), 60);
+    QCOMPARE(d.schedTable->columnWidth(2), 165);
+
+    QCOMPARE(d.dateTimeEdit->dateTime().toSecsSinceEpoch(), T0);
+    QCOMPARE(d.dateTimeEdit->text(), QStringLiteral("11/14/2023 22:13:20"));
+
+    // Tab order: the first time each of the six is met along the focus chain.
+    const QList<QWidget*> expected = {d.dateTimeEdit, d.durationSpinBox, d.reserveBtn,
+                                      d.refreshBtn, d.schedTable, d.cancelButton};
+    QList<QWidget*> order;
+    QWidget* w = d.dateTimeEdit;
+    for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain())
+        if (expected.contains(w) && !order.contains(w))
+            order << w;
+    QCOMPARE(order, expected);
+
+    // "Done" closes the window without deleting it.
+    QPointer<ReserveTimeWin> alive(&d);
+    d.show();
+    d.cancelButton->click();
+    QVERIFY(!d.isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(alive);
+}
+
+void TestReserveTimeWin::setInfoBoundsAndOffset()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    auto d = dialogFor(host, "alice", "secret", T0 + 42, 90);
+    QCOMPARE(d->scopeLabel->text(), QStringLiteral("Schedule for Scope: handsome"));
+    QCOMPARE(d->durationSpinBox->minimum(), 1);
+    QCOMPARE(d->durationSpinBox->maximum(), 90);
+    d->durationSpinBox->setValue(500);
+    QCOMPARE(d->durationSpinBox->value(), 90);
+    // In UTC the UTC wall clock read as local time is the epoch itself.
+    QCOMPARE(d->serverClockOffset(), qint64(42));
+
+    // Epoch seconds beyond 2038 keep their value.
+    const qint64 late = qint64(1) << 33;
+    auto d3 = dialogFor(host, "alice", "secret", late, 90);
+    QCOMPARE(d3->serverClockOffset(), late - T0);
+
+    for (int maxMinutes : {0, -5}) {
+        auto d2 = dialogFor(host, "alice", "secret", T0, maxMinutes);
+        QCOMPARE(d2->durationSpinBox->minimum(), 0);
+        QCOMPARE(d2->durationSpinBox->maximum(), 0);
+        QCOMPARE(d2->durationSpinBox->value(), 0);
+        d2->durationSpinBox->setValue(5);
+        QCOMPARE(d2->durationSpinBox->value(), 0);
+    }
+}
+
+void TestReserveTimeWin::scheduleTableGrowsAndShrinks()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    auto d = dialogFor(host, "alice", "secret", T0);
+
+    auto lines = [](int n) {
+        QByteArray b;
+        for (int i = 0; i < n; ++i)
+            b += QByteArray::number(T0 + i * 3600) + " 1800\n";
+        return b;
+    };
+    for (int n : {1, 3, 5, 2}) {
+        host->scriptReply("iserv:getschd", 200, lines(n));
+        QVERIFY(loadSchedule(*d));
+        QCOMPARE(d->schedTable->rowCount(), n);
+        QCOMPARE(rowTexts(*d, n - 1).at(1), QStringLiteral("30:00"));
+    }
+    QCOMPARE(rowTexts(*d, 1), QStringList({"Tue Nov 14 23:13:20 2023", "30:00", "Tue Nov 14 23:43:20 2023"}));
+    QCOMPARE(host->requests("iserv:getschd").last().rawQuery, QByteArray("f=getschd&s=handsome"));
+
+    // An empty schedule empties the cells and keeps the rows.
+    host->scriptReply("iserv:getschd", 200, "");
+    QVERIFY(loadSchedule(*d));
+    QCOMPARE(d->schedTable->rowCount(), 2);
+    QCOMPARE(rowTexts(*d, 0), QStringList({"<none>", "<none>", "<none>"}));
+    QCOMPARE(d->schedTable->horizontalHeaderItem(0)->text(), QStringLiteral("Start"));
+}
+
+void TestReserveTimeWin::scheduleLineRules()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    auto d = dialogFor(host, "alice", "secret", T0);
+
+    struct Case { QByteArray reply; QList<QStringList> rows; };
+    const QList<Case> cases = {
+        {"1700000000 5400\n", {{"Tue Nov 14 22:13:20 2023", "90:00", "Tue Nov 14 23:43:20 2023"}}},
+        // Only line without a duration: 600 s.
+        {"1700000000\n", {{"Tue Nov 14 22:13:20 2023", "10:00", "Tue Nov 14 22:23:20 2023"}}},
+        // A later line without a duration keeps the one before it.
+        {"1700000000 59\n1700003600\n",
+         {{"Tue Nov 14 22:13:20 2023", "0:59", "Tue Nov 14 22:14:19 2023"},
+          {"Tue Nov 14 23:13:20 2023", "0:59", "Tue Nov 14 23:14:19 2023"}}},
+        // A line without a duration does not take the next line's start as its duration.
+        {"1700000000\n1700003600 120\n",
+         {{"Tue Nov 14 22:13:20 2023", "10:00", "Tue Nov 14 22:23:20 2023"},
+          {"Tue Nov 14 23:13:20 2023", "2:00", "Tue Nov 14 23:15:20 2023"}}},
+        // Text after the last line break and lines without a start fill no row.
+        {"\nnone\n1700000000 60\n1700003600 60",
+         {{"Tue Nov 14 22:13:20 2023", "1:00", "Tue Nov 14 22:14:20 2023"}}},
+    };
+    for (const Case& c : cases) {
+        host->scriptReply("iserv:getschd", 200, c.reply);
+        QVERIFY(loadSchedule(*d));
+        QCOMPARE(d->schedTable->rowCount(), int(c.rows.size()));
+        for (int r = 0; r < c.rows.size(); ++r)
+            QCOMPARE(rowTexts(*d, r), c.rows.at(r));
+    }
+}
+
+void TestReserveTimeWin::scheduleFailure()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    auto d = dialogFor(host, "alice", "secret", T0);
+    host->scriptReply("iserv:getschd", 200, "1700000000 600\n1700003600 600\n");
+    QVERIFY(loadSchedule(*d));
+
+    BoxCloser boxes;
+    host->scriptReply("iserv:getschd", 404, "1700009999 1\n");
+    QVERIFY(loadSchedule(*d));
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Warning);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Connection Failure"));
+    QCOMPARE(boxes.seen[0].text, QString::fromLatin1(rtwFailure));
+    QCOMPARE(d->schedTable->rowCount(), 2);
+    QCOMPARE(rowTexts(*d, 1).at(0), QStringLiteral("Tue Nov 14 23:13:20 2023"));
+}
+
+void TestReserveTimeWin::hostScheduleListsRunningAndFuture()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    clearSchedules(host);
+    SimScope* s = host->world().scope("handsome");
+    s->schedule = {{"bob", T0 + 7200, 600}, {"alice", T0 - 7200, 600}, {"carol", T0 - 300, 900},
+                   {"alice", T0 + 3600, 1800}};
+    auto d = dialogFor(host, "alice", "secret", T0);
+    QVERIFY(loadSchedule(*d));
+    // The ended reservation is left out; the others come in order of their start, whoever holds them.
+    QCOMPARE(d->schedTable->rowCount(), 3);
+    QCOMPARE(rowTexts(*d, 0), QStringList({"Tue Nov 14 22:08:20 2023", "15:00", "Tue Nov 14 22:23:20 2023"}));
+    QCOMPARE(rowTexts(*d, 1).at(0), QStringLiteral("Tue Nov 14 23:13:20 2023"));
+    QCOMPARE(rowTexts(*d, 2).at(1), QStringLiteral("10:00"));
+}
+
+void TestReserveTimeWin::bookingRequestIsExact()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    Auth::setRandomSource([] { return quint32(0x1234); });
+    host->scriptReply("iserv:sticket", 200, "+OK 5a17c3e9\n");
+    host->scriptReply("iserv:schdt", 200, "+OK 3540 5400\n");
+    // The host's clock runs an hour ahead of the client's.
+    auto d = dialogFor(host, "alice", "secret", T0 + 3600);
+    QSignalSpy done(d.get(), &ReserveTimeWin::schedDone);
+
+    d->dateTimeEdit->setDateTime(QDateTime(QDate(2023, 11, 15), QTime(9, 0)));
+    d->durationSpinBox->setValue(90);
+    BoxCloser boxes;
+    int emittedBeforeBox = -1;
+    boxes.onBox = [&](const BoxCloser::Box&) { emittedBeforeBox = int(done.count()); };
+    d->reserveBtn->click();
+    QVERIFY(boxes.waitFor(1));
+
+    QCOMPARE(host->requests("iserv:sticket").size(), 1);
+    QCOMPARE(host->requests("iserv:sticket")[0].rawQuery, QByteArray("f=sticket&s=handsome&l=alice"));
+    const auto schdt = host->requests("iserv:schdt");
+    QCOMPARE(schdt.size(), 1);
+    // 09:00 UTC on 15 Nov 2023 is 1700038800; on the host's clock an hour later. Password
+    // "secret", ticket 0x5a17c3e9 and r = 0x1234 give the request string 5652e7dd.
+    QCOMPARE(schdt[0].rawQuery,
+             QByteArray("f=schdt&s=handsome&date=1700042400&win=5400&l=alice&auth=5652e7dd"));
+
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Scheduling Successful"));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("The time slot you requested has been successfuly reserved."));
+    QCOMPARE(emittedBeforeBox, 1);
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(done[0].at(0).value<long>(), 3540L);
+    QCOMPARE(done[0].at(1).value<long>(), 5400L);
+    // The schedule is downloaded again after the box.
+    QTRY_COMPARE(host->count("iserv:getschd"), 1);
+}
+
+void TestReserveTimeWin::reservationReplies_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("booked");
+    QTest::addColumn<bool>("reload");
+
+    QTest::newRow("overlap") << 200 << QByteArray("-C") << "Scheduling Problem" << overlapText << false << false;
+    QTest::newRow("no ticket") << 200 << QByteArray("-N\n") << "Authorization Problem"
+                               << "The server cannot allocate you a session ticket currently.\n"
+                                  "Please adjust any errors and try again later."
+                               << false << false;
+    QTest::newRow("other refusal") << 200 << QByteArray("-X 10 600") << "Scheduling Problem"
+                                   << "The server refused the reservation." << false << false;
+    QTest::newRow("empty") << 200 << QByteArray() << "Connection Failure" << rtwFailure << false << true;
+    QTest::newRow("no numbers") << 200 << QByteArray("+OK\n") << "Connection Failure" << rtwFailure << false << true;
+    QTest::newRow("one number") << 200 << QByteArray("+OK 60") << "Connection Failure" << rtwFailure << false << true;
+    QTest::newRow("transfer failed") << 500 << QByteArray("+OK 10 600") << "Connection Failure" << rtwFailure
+                                     << false << false;
+    QTest::newRow("booked") << 200 << QByteArray("+BOOKED_WITH_A_LONG_STATUS_WORD 10 600\n")
+                            << "Scheduling Successful"
+                            << "The time slot you requested has been successfuly reserved." << true << true;
+}
+
+void TestReserveTimeWin::reservationReplies()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(bool, booked);
+    QFETCH(bool, reload);
+
+    TestHost host;
+    FixedClock clock(host, T0);
+    host->scriptReply("iserv:sticket", 200, "+OK 1c0ffee\n");
+    host->scriptReply("iserv:schdt", status, reply);
+    host->scriptReply("iserv:getschd", 200, "");
+    auto d = dialogFor(host, "alice", "secret", T0);
+    QSignalSpy done(d.get(), &ReserveTimeWin::schedDone);
+    BoxCloser boxes;
+    d->reserveBtn->click();
+    QVERIFY(boxes.waitFor(1));
+    QTest::qWait(100);
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].title, title);
+    QCOMPARE(boxes.seen[0].text, text);
+    QCOMPARE(done.count(), booked ? 1 : 0);
+    if (booked) {
+        QCOMPARE(done[0].at(0).value<long>(), 10L);
+        QCOMPARE(done[0].at(1).value<long>(), 600L);
+    }
+    QCOMPARE(host->count("iserv:getschd"), reload ? 1 : 0);
+}
+
+void TestReserveTimeWin::ticketProblems()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    host->scriptReply("iserv:schdt", 200, "+OK 10 600\n");
+    host->scriptReply("iserv:getschd", 200, "");
+    auto d = dialogFor(host, "alice", "secret", T0);
+    QSignalSpy done(d.get(), &ReserveTimeWin::schedDone);
+    BoxCloser boxes;
+
+    // A long granted ticket first, so the request object's buffer holds its digits.
+    host->scriptReply("iserv:sticket", 200, "+OK 5a17c3e9\n");
+    d->reserveBtn->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(host->count("iserv:schdt"), 1);
+
+    const QList<QPair<int, QByteArray>> refusals = {{200, "-N"}, {200, "+"}, {200, "+OK"}, {200, "+OK zz"}};
+    for (const auto& r : refusals) {
+        host->scriptReply("iserv:sticket", r.first, r.second);
+        const int before = int(boxes.seen.size());
+        d->reserveBtn->click();
+        QVERIFY(boxes.waitFor(before + 1));
+        QCOMPARE(boxes.seen.last().title, QStringLiteral("Scheduling Failed"));
+        QCOMPARE(boxes.seen.last().text, QStringLiteral("The server rejected you as unauthorized for scheduling."));
+    }
+    // A failed ticket transfer is reported too.
+    host->scriptReply("iserv:sticket", 503, "+OK 1234\n");
+    d->reserveBtn->click();
+    QVERIFY(boxes.waitFor(int(refusals.size()) + 2));
+    QCOMPARE(boxes.seen.last().title, QStringLiteral("Connection Failure"));
+    QTest::qWait(100);
+    QCOMPARE(host->count("iserv:schdt"), 1);
+    QCOMPARE(done.count(), 1);
+}
+
+void TestReserveTimeWin::busyRequests()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    host->scriptReply("iserv:schdt", 200, "+OK 10 600\n");
+    host->scriptReply("iserv:sticket", 200, "+OK 1c0ffee\n", 200);
+    auto d = dialogFor(host, "alice", "secret", T0);
+    BoxCloser boxes;
+
+    // Two quick presses: one ticket request.
+    d->reserveBtn->click();
+    d->reserveBtn->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(host->count("iserv:sticket"), 1);
+    QCOMPARE(host->count("iserv:schdt"), 1);
+
+    // The ticket arrives while the schedule is still downloading: the reservation goes out
+    // once the schedule has been handled, instead of being dropped.
+    QTRY_COMPARE(host->count("iserv:getschd"), 1);      // the reload after the booking
+    QTest::qWait(100);
+    host->clearLog();
+    host->scriptReply("iserv:sticket", 200, "+OK 1c0ffee\n");
+    host->scriptReply("iserv:getschd", 200, "1700000000 600\n", 400);
+    d->refreshBtn_clicked();
+    d->reserveBtn->click();
+    QTRY_COMPARE(host->count("iserv:sticket"), 1);
+    QTest::qWait(100);
+    QCOMPARE(host->count("iserv:schdt"), 0);
+    QVERIFY(boxes.waitFor(2));
+    QCOMPARE(boxes.seen.last().title, QStringLiteral("Scheduling Successful"));
+    const auto& log = host->log();
+    QVERIFY(log.size() >= 3);
+    QCOMPARE(log[0].route, QStringLiteral("iserv:getschd"));
+    QCOMPARE(log[1].route, QStringLiteral("iserv:sticket"));
+    QCOMPARE(log[2].route, QStringLiteral("iserv:schdt"));
+}
+
+void TestReserveTimeWin::bookingAgainstHost()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    clearSchedules(host);
+    host->world().scope("handsome")->schedule.append({"guest", T0 + 600, 1800});
+    auto d = dialogFor(host, "alice", "secret", T0);
+    QSignalSpy done(d.get(), &ReserveTimeWin::schedDone);
+    BoxCloser boxes;
+
+    // 30 minutes from one hour on: free, booked, and listed after the reload.
+    d->dateTimeEdit->setDateTime(QDateTime::fromSecsSinceEpoch(T0 + 3600));
+    d->durationSpinBox->setValue(30);
+    d->reserveBtn->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Scheduling Successful"));
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(done[0].at(0).value<long>(), 3600L);
+    QCOMPARE(done[0].at(1).value<long>(), 1800L);
+    const Reservation* r = host->world().next("handsome", "alice", T0);
+    QVERIFY(r);
+    QCOMPARE(r->start, T0 + 3600);
+    QCOMPARE(r->length, qint64(1800));
+    QTRY_COMPARE(d->schedTable->rowCount(), 2);
+    QCOMPARE(rowTexts(*d, 1).at(0), QStringLiteral("Tue Nov 14 23:13:20 2023"));
+
+    // Overlapping the guest's slot, or the new one: refused.
+    for (qint64 start : {T0 + 900, T0 + 3000}) {
+        d->dateTimeEdit->setDateTime(QDateTime::fromSecsSinceEpoch(start));
+        const int before = int(boxes.seen.size());
+        d->reserveBtn->click();
+        QVERIFY(boxes.waitFor(before + 1));
+        QCOMPARE(boxes.seen.last().title, QStringLiteral("Scheduling Problem"));
+        QCOMPARE(boxes.seen.last().text, QString::fromLatin1(overlapText));
+    }
+
+    // A wrong password makes request strings the host cannot check.
+    auto wrong = dialogFor(host, "alice", "not-secret", T0);
+    wrong->dateTimeEdit->setDateTime(QDateTime::fromSecsSinceEpoch(T0 + 4 * 3600));
+    const int before = int(boxes.seen.size());
+    wrong->reserveBtn->click();
+    QVERIFY(boxes.waitFor(before + 1));
+    QCOMPARE(boxes.seen.last().title, QStringLiteral("Authorization Problem"));
+
+    QTest::qWait(100);
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(host->world().scope("handsome")->schedule.size(), 2);
+}
+
+QTEST_MAIN(TestReserveTimeWin)
+#include "tst_reservetimewin.moc"

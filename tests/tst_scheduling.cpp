@@ -1,0 +1,169 @@
+// Opening the scheduling dialog from the log-in dialog, and bookings reaching its watch (TZ=UTC).
+#include "sched_support.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace sched;
+
+namespace {
+const qint64 T0 = 1700000000;
+}
+
+class TestScheduling : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup();
+    void schedulingOpensDialogForClickedScope();
+    void noDialogWithoutRowOrInput();
+    void clockReplyChecked_data();
+    void clockReplyChecked();
+    void twoPressesTwoDialogs();
+    void bookedSlotEnablesControl();
+    void dialogOutlivesLogInDialog();
+};
+
+void TestScheduling::cleanup()
+{
+    Clock::setSource({});
+    deleteDialogs();
+}
+
+void TestScheduling::schedulingOpensDialogForClickedScope()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    host->world().clockOffset = 75;
+    std::unique_ptr<ScopeBrowser> b(loggedIn(host, "alice", "secret"));
+    QVERIFY(b);
+    BoxCloser boxes;
+    ReserveTimeWin* d = openScheduling(b.get(), rowOf(b.get(), "handsome"));
+    QVERIFY(d);
+
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Kelvry Control Time"));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("You can control the selected microscope \"handsome\" for 90 minutes maximum."));
+    QCOMPARE(host->requests("iserv:cck").size(), 1);
+    QCOMPARE(host->requests("iserv:cck")[0].rawQuery, QByteArray("f=cck&s=handsome&l=alice"));
+
+    // A window of its own, shown, handed the microscope, its maximum and the host's clock.
+    QVERIFY(d->parent() == nullptr);
+    QVERIFY(d->isVisible());
+    QCOMPARE(d->scopeName(), QStringLiteral("handsome"));
+    QCOMPARE(d->durationSpinBox->maximum(), 90);
+    QCOMPARE(d->serverClockOffset(), qint64(75));
+    QTRY_COMPARE(d->scopeLabel->text(), QStringLiteral("Schedule for Scope: handsome"));
+    QCOMPARE(host->requests("iserv:getschd").size(), 1);
+    QCOMPARE(host->requests("iserv:getschd")[0].rawQuery, QByteArray("f=getschd&s=handsome"));
+
+    // Closing it hides it; it is not deleted.
+    d->cancelButton->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(openDialogs().size(), 1);
+    QVERIFY(!openDialogs()[0]->isVisible());
+}
+
+void TestScheduling::noDialogWithoutRowOrInput()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    std::unique_ptr<ScopeBrowser> b(loggedIn(host, "alice", "secret"));
+    QVERIFY(b);
+    BoxCloser boxes;
+
+    b->scopeListBox->setCurrentRow(-1);
+    QVERIFY(b->schedButton->isEnabled());
+    b->schedButton->click();
+    QTest::qWait(100);
+    QCOMPARE(boxes.seen.size(), 0);
+
+    b->scopeListBox->setCurrentRow(0);
+    b->passwordBox->clear();
+    b->schedButton->click();
+    QCOMPARE(boxes.titles(), QStringList({"Info Entry Problem"}));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("Please provide a password!"));
+    QTest::qWait(100);
+    QCOMPARE(host->count("iserv:cck"), 0);
+    QCOMPARE(openDialogs().size(), 0);
+}
+
+void TestScheduling::clockReplyChecked_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("server error") << 500 << QByteArray("1700000000\n");
+    QTest::newRow("not a number") << 200 << QByteArray("<!DOCTYPE html><title>x</title>");
+    QTest::newRow("empty") << 200 << QByteArray();
+}
+
+void TestScheduling::clockReplyChecked()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, reply);
+    TestHost host;
+    FixedClock clock(host, T0);
+    std::unique_ptr<ScopeBrowser> b(loggedIn(host, "alice", "secret"));
+    QVERIFY(b);
+    host->scriptReply("iserv:cck", status, reply);
+    BoxCloser boxes;
+    b->scopeListBox->setCurrentRow(0);
+    b->schedButton->click();
+    QVERIFY(boxes.waitFor(2));
+    QCOMPARE(boxes.seen[1].icon, QMessageBox::Warning);
+    QCOMPARE(boxes.seen[1].title, QStringLiteral("Connection Failure"));
+    QCOMPARE(boxes.seen[1].text, QStringLiteral("Error connecting to the Kelvry server.\n"
+                                                "Please contact the server administrator. (file scpbrwsr)"));
+    QTest::qWait(100);
+    QCOMPARE(openDialogs().size(), 0);
+}
+
+void TestScheduling::twoPressesTwoDialogs()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    std::unique_ptr<ScopeBrowser> b(loggedIn(host, "alice", "secret"));
+    QVERIFY(b);
+    BoxCloser boxes;
+    ReserveTimeWin* first = openScheduling(b.get(), rowOf(b.get(), "tall"));
+    ReserveTimeWin* second = openScheduling(b.get(), rowOf(b.get(), "dark"));
+    QVERIFY(first && second && first != second);
+    QCOMPARE(openDialogs().size(), 2);
+    QCOMPARE(first->scopeName(), QStringLiteral("tall"));
+    QCOMPARE(second->scopeName(), QStringLiteral("dark"));
+    QCOMPARE(second->durationSpinBox->maximum(), 30);
+    QCOMPARE(boxes.seen[1].text, QStringLiteral("You can control the selected microscope \"dark\" for 30 minutes maximum."));
+}
+
+void TestScheduling::bookedSlotEnablesControl()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    sched::bookedSlotEnablesControl(host, clock, 600);
+}
+
+void TestScheduling::dialogOutlivesLogInDialog()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    clearSchedules(host);
+    std::unique_ptr<ScopeBrowser> b(loggedIn(host, "alice", "secret"));
+    QVERIFY(b);
+    BoxCloser boxes;
+    ReserveTimeWin* d = openScheduling(b.get(), rowOf(b.get(), "dark"));
+    QVERIFY(d);
+    QSignalSpy done(d, &ReserveTimeWin::schedDone);
+    b.reset();
+
+    // The booking is made and reported; it reaches no watch.
+    d->dateTimeEdit->setDateTime(QDateTime::fromSecsSinceEpoch(T0 + 600));
+    d->reserveBtn->click();
+    QVERIFY(boxes.waitFor(2));
+    QCOMPARE(boxes.seen[1].title, QStringLiteral("Scheduling Successful"));
+    QCOMPARE(done.count(), 1);
+    QVERIFY(host->world().next("dark", "alice", T0));
+}
+
+QTEST_MAIN(TestScheduling)
+#include "tst_scheduling.moc"
