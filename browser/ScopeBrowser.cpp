@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "MyHTTP.h"
 #include "ReplyText.h"
+#include "Replies.h"
 #include "ReserveTimeWin.h"
 #include "ScopeList.h"
 #include "ServiceConfig.h"
@@ -342,21 +343,15 @@ void ScopeBrowser::parseTimersResponse()
         return;
     if (ok && timerIndex >= 0 && timerIndex < timers.size()) {
         const qint64 now = Clock::now();
-        const ReplyText reply(timersConn);
-        if (!reply.startsWith('*')) {
-            auto in = reply.scan();
-            const auto wait = in.decimal();
-            const auto length = wait ? in.decimal() : std::nullopt;
-            // A reply without both numbers leaves the entry as it is.
-            if (wait && length) {
-                ScopeTimer& t = timers[timerIndex];
-                t.setWindow(now + *wait, now + *wait + *length);
-                if (t.start < now && now < t.end) {
-                    // Already running: active at once, with no late announcement.
-                    t.active = true;
-                    t.announced = true;
-                    updateControlButton();
-                }
+        // A reply without both numbers leaves the entry as it is.
+        if (const auto window = parseControlWindow(timersConn->data(), timersConn->length())) {
+            ScopeTimer& t = timers[timerIndex];
+            t.setWindow(now + window->first, now + window->first + window->second);
+            if (t.start < now && now < t.end) {
+                // Already running: active at once, with no late announcement.
+                t.active = true;
+                t.announced = true;
+                updateControlButton();
             }
         }
     }

@@ -1,4 +1,5 @@
 #include "MyHTTP.h"
+#include "ReplyText.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -190,3 +191,6 @@ void MyHTTP::updateProgress(qint64 bytesDone, qint64 bytesTotal)
     }
     emit progress(int(bytesDone), int(bytesTotal));
 }
+
+// Defined here so the reply reader itself depends on nothing but its bytes.
+ReplyText::ReplyText(MyHTTP* http) : b(http->reply()) {}

@@ -1,5 +1,4 @@
 #include "ReplyText.h"
-#include "MyHTTP.h"
 
 #include <cctype>
 #include <cerrno>
@@ -7,8 +6,6 @@
 #include <cstdlib>
 #include <locale.h>
 #include <stdlib.h>
-
-ReplyText::ReplyText(MyHTTP* http) : b(http->reply()) {}
 
 std::optional<quint32> ReplyText::hexAt(int offset) const
 {

@@ -28,9 +28,10 @@ trap 'rm -rf "$corpus"' EXIT
 for f in build-fuzz/tests/fuzz/fuzz_*; do
   [ -f "$f" ] && [ -x "$f" ] || continue
   name=$(basename "$f")
-  seeds="tests/fuzz/corpus"
-  [ -d "tests/fuzz/corpus-${name#fuzz_}" ] && seeds="tests/fuzz/corpus-${name#fuzz_}"
   mkdir -p "$corpus/$name"
-  "$f" -max_total_time="${BROLT_FUZZ_SECONDS:-30}" -max_len=8192 -print_final_stats=1 "$corpus/$name" "$seeds"
+  seeds=()
+  [ -d "tests/fuzz/corpus-${name#fuzz_}" ] && seeds=("tests/fuzz/corpus-${name#fuzz_}")
+  # New inputs go to the temporary corpus only; the seeds in the tree stay as they are.
+  "$f" -max_total_time="${BROLT_FUZZ_SECONDS:-30}" -max_len=8192 -print_final_stats=1 "$corpus/$name" "${seeds[@]}"
 done
 echo "All tests passed."

@@ -1,6 +1,7 @@
 // Log-in dialog: the input check, the log-in request, the microscope list and its refresh.
 #include "Auth.h"
 #include "BoxCloser.h"
+#include "RawPeer.h"
 #include "LoginHelpers.h"
 #include "ServiceConfig.h"
 
@@ -27,6 +28,9 @@ private slots:
     void refreshKeepsRow();
     void refreshShorterList();
     void busyConnectSendsOnce();
+    void returnOnRowDescribesOnly();
+    void brokenTransportsToLogInCheck_data();
+    void brokenTransportsToLogInCheck();
     void hostileListsLeaveStateIntact_data();
     void hostileListsLeaveStateIntact();
 };
@@ -280,6 +284,58 @@ void TestScopeBrowser::busyConnectSendsOnce()
     QTRY_VERIFY_WITH_TIMEOUT(!b.isFirstConnect(), 5000);
     QCOMPARE(host->count("iserv:checkauth"), 1);
     QCOMPARE(host->count("iserv:i"), 1);
+}
+
+void TestScopeBrowser::returnOnRowDescribesOnly()
+{
+    TestHost host;
+    ScopeBrowser b;
+    BoxCloser boxes;
+    QVERIFY(connectAndSweep(b, host));
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    b.scopeListBox->setFocus();
+    b.scopeListBox->setCurrentRow(2);
+    QTest::keyClick(b.scopeListBox, Qt::Key_Return);
+    QTest::qWait(100);
+    QCOMPARE(b.slideList->item(0)->text(), QStringLiteral("heart21"));
+    QCOMPARE(host->count("iserv:i"), 1);            // the default button was not pressed
+}
+
+void TestScopeBrowser::brokenTransportsToLogInCheck_data()
+{
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<int>("cutAfter");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("cut short") << RawPeer::reply200("+OK\n", 50) << -1 << "Connection Failure";
+    QTest::newRow("dropped") << QByteArray() << 0 << "Connection Failure";
+    QTest::newRow("empty body") << RawPeer::reply200("") << -1 << "Authentication Failed";
+    QTest::newRow("5 MB") << RawPeer::reply200(QByteArray(5 * 1024 * 1024, '-')) << -1 << "Authentication Failed";
+    QTest::newRow("garbage status line") << QByteArray("HTTP/9 ???\r\n\r\n+OK") << -1 << "Connection Failure";
+}
+
+void TestScopeBrowser::brokenTransportsToLogInCheck()
+{
+    QFETCH(QByteArray, response);
+    QFETCH(int, cutAfter);
+    QFETCH(QString, title);
+    RawPeer peer;
+    peer.response = response;
+    peer.cutAfter = cutAfter;
+    ScopeBrowser b;
+    BoxCloser boxes;
+    b.hostName->setText(peer.hostField());
+    b.loginBox->setText("guest");
+    b.passwordBox->setText("guest");
+    b.connectToServer->click();
+    QVERIFY(boxes.waitFor(1, 10000));
+    QCOMPARE(boxes.seen[0].title, title);
+    QTest::qWait(50);
+    QCOMPARE(boxes.seen.size(), 1);
+    QVERIFY(b.isFirstConnect());
+    QCOMPARE(b.scopeListBox->count(), 0);
+    // The network layer may send the request again on a connection closed with no valid answer.
+    QVERIFY(!peer.requests.isEmpty());
 }
 
 void TestScopeBrowser::hostileListsLeaveStateIntact_data()

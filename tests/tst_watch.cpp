@@ -221,15 +221,22 @@ void TestWatch::unreachableSweepGoesOn()
 void TestWatch::malformedSweepRepliesLeaveEntries()
 {
     TestHost host;
+    for (const char* name : {"extra1", "extra2"}) {
+        SimScope extra;
+        extra.name = name;
+        extra.slides = {"x01"};
+        host->world().scopes.append(extra);
+    }
     int n = 0;
     host->script("iserv:cwt", [&n](const HostRequest&) {
-        const char* replies[] = {"*", "-30", "abc def"};
-        return HostReply::text(replies[n++ % 3]);
+        // "*", a single number, words, nothing, and 5 MB of digits without a second number.
+        const QByteArray replies[] = {"*", "-30", "abc def", "", QByteArray(5 * 1024 * 1024, '7')};
+        return HostReply::text(replies[n++ % 5]);
     });
     ScopeBrowser b;
     BoxCloser boxes;
     QVERIFY(connectAndSweep(b, host));
-    QCOMPARE(b.watchEntries().size(), 3);
+    QCOMPARE(b.watchEntries().size(), 5);
     for (const ScopeTimer& t : b.watchEntries()) {
         QCOMPARE(t.start, -1);
         QCOMPARE(t.end, -1);
@@ -290,10 +297,23 @@ void TestWatch::realTimerWindow()
     QVERIFY(!b.beginButton->isEnabled());
     QVERIFY(boxes.waitFor(1, 6000));
     QCOMPARE(boxes.seen[0].title, QStringLiteral("Control Message"));
-    QTRY_VERIFY_WITH_TIMEOUT(b.beginButton->isEnabled(), 3000);
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("\nYou can now control the microscope: dark"));
+    QTRY_VERIFY_WITH_TIMEOUT(!b.isListing() && b.beginButton->isEnabled(), 3000);
+
+    // The host now lists "dark" first: the button follows it to its new row.
+    host->world().scopes.move(2, 0);
+    b.connectToServer->click();
+    QTRY_VERIFY(!b.isListing());
+    QCOMPARE(b.scopeListBox->item(0)->text(), QStringLiteral("dark"));
+    QCOMPARE(b.scopeListBox->currentRow(), 2);      // the row is kept: now "tall"
+    QVERIFY(!b.beginButton->isEnabled());
+    b.scopeListBox->setCurrentRow(0);
+    QVERIFY(b.beginButton->isEnabled());
+
+    // At the end of the window the button goes off on that row.
     QTRY_VERIFY_WITH_TIMEOUT(!b.beginButton->isEnabled(), 6000);
     QTRY_VERIFY(!b.isListing());
-    QCOMPARE(b.scopeListBox->currentRow(), 2);
+    QCOMPARE(b.scopeListBox->currentRow(), 0);
     QVERIFY(!b.beginButton->isEnabled());
     QCOMPARE(boxes.seen.size(), 1);
 }

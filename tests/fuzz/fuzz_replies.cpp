@@ -1,0 +1,31 @@
+// Any bytes as a short status reply: the readers stay inside them.
+#include "Replies.h"
+#include "ReplyText.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 65536)
+        return 0;
+    const char* bytes = reinterpret_cast<const char*>(data);
+    (void)parseControlWindow(bytes, int(size));
+
+    const ReplyText reply(QByteArray(bytes, int(size)));
+    for (int offset : {0, 3, 4})
+        (void)reply.hexAt(offset);
+    auto in = reply.scan(size > 4 ? 4 : 0);
+    for (int i = 0; i < 8 && !in.atEnd(); ++i) {
+        const int before = in.pos();
+        if (const auto v = in.real(); v && !std::isfinite(*v))
+            std::abort();
+        (void)in.decimal();
+        (void)in.hex();
+        (void)in.word();
+        if (in.pos() < before || in.pos() > int(size))
+            std::abort();
+    }
+    return 0;
+}
