@@ -141,6 +141,8 @@ private slots:
     void pointListDots();
     void listFailureDrawsNothing();
     void noModeNoDots();
+    void undecodableImageKeepsView();
+    void namesInUrls();
     void slideChangeWhileLoading();
     void slideChangeWhileListsRun();
     void readPointList_data();
@@ -490,6 +492,50 @@ void TestHighResPreview::noModeNoDots()
     QCOMPARE(site.host->count("icount:sl"), 1);
     QVERIFY(!isRed(at(v->pixmap, dot)));
     QVERIFY(!isRed(at(v->backup, dot)));
+}
+
+void TestHighResPreview::undecodableImageKeepsView()
+{
+    // A whole-slide reply that does not decode reaches the view as a null picture: the view
+    // keeps what it shows and asks for no point lists for it.
+    Site site;
+    site.image("S1", white);
+    site.list("sl:S1", "S1 100000 100000\n");
+    site.list("sbl:S1", "");
+    auto v = previewOn(site);
+    v->slideListMode = true;
+    load(*v, "S1");
+    QVERIFY(QTest::qWaitFor([&] { return !v->list1.isEmpty(); }, 10000));
+    QVERIFY(waitIdle(*v));
+    const qint64 shown = v->pixmap.cacheKey();
+    QPixmap none;
+    emit v->jpeg.newPixmapAvailable(none);
+    QCOMPARE(v->pixmap.cacheKey(), shown);
+    QVERIFY(!v->backup.isNull());
+    QVERIFY(!v->counts1.isBusy());
+    QCOMPARE(site.host->count("icount:sl"), 1);
+}
+
+void TestHighResPreview::namesInUrls()
+{
+    // Names go into the URLs as they are, escaped only where they would change its structure.
+    Site site;
+    site.image("A B#1", white);
+    site.fiducials("A B#1", Offset);
+    site.list("sl:A B#1", "");
+    site.list("sbl:A B#1", "");
+    auto v = previewOn(site);
+    v->fiducialTag = QStringLiteral("scope-2");
+    v->slideListMode = true;
+    load(*v, "A B#1");
+    QVERIFY(QTest::qWaitFor([&] { return site.host->count("icount:sbl") == 1; }, 10000));
+    QVERIFY(waitIdle(*v));
+    QCOMPARE(site.paths("/whole_slides/"), QStringList{"/whole_slides/A B#1"});
+    QCOMPARE(site.paths("/fiducials/"),
+             (QStringList{"/fiducials/A B#1.scope-2.new", "/fiducials/A B#1"}));
+    QCOMPARE(site.queries("icount:sl"), QStringList{"f=sl&s=A%20B%231"});
+    QCOMPARE(site.queries("icount:sbl"), QStringList{"f=sbl&s=A%20B%231&c=2"});
+    QCOMPARE(v->originX, 100.0);
 }
 
 void TestHighResPreview::slideChangeWhileLoading()
