@@ -1,0 +1,136 @@
+#pragma once
+
+#include "CoordinateTriple.h"
+#include "MyHTTP.h"
+#include "MyWebJPEG.h"
+
+#include <QImage>
+#include <QList>
+#include <QPixmap>
+#include <QPoint>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+class QMouseEvent;
+class QPaintEvent;
+
+// A window onto the whole-slide image, centred on a stage position (the location). The slide's
+// fiducial calibration maps stage coordinates to image pixels and back; dragging moves the
+// location at twice the mouse distance. Point lists of a slide or of a job are drawn as dots.
+class HighResPreview : public QWidget
+{
+    Q_OBJECT
+public:
+    // Nominal size of the whole-slide image; the view's clamps assume it whatever arrives.
+    static constexpr int ImageWidth = 3060;
+    static constexpr int ImageHeight = 2036;
+
+    explicit HighResPreview(QWidget* parent = nullptr, const char* name = nullptr);
+    ~HighResPreview() override;
+
+    void setServer(QString host);
+
+    // Stage to image pixel, clamped so that a view centred there stays on the image: for
+    // centring the view only.
+    QPoint physicalToPixel(const CoordinateTriple& t);
+    // Stage to image pixel without the clamp: for everything drawn, tested or measured on
+    // the image.
+    QPoint physicalToImagePixel(const CoordinateTriple& t) const;
+    // Image pixel to stage (z = 0); no clamp.
+    CoordinateTriple pixelToPhysical(const QPoint& p) const;
+
+    void markPoint(float x, float y);
+    void redraw();
+
+    // The stage positions of a point-list reply: one per line that gives a name, x and y.
+    static QList<CoordinateTriple> readPointList(const QByteArray& reply);
+
+    // Set from outside.
+    bool corner1Set = false;
+    bool corner2Set = false;
+    bool slideListMode = false;
+    bool jobListMode = false;
+    QString jobId;
+    QString fiducialTag;
+    bool showSelection = false;
+
+    bool haveNewFiducials = false;
+    MyWebJPEG jpeg;
+    QImage slideImage;
+    QPixmap pixmap;             // the image as shown, with everything drawn on it
+    QPixmap backup;             // the image with the point-list dots only
+    CoordinateTriple location;
+    CoordinateTriple corner1;
+    CoordinateTriple corner2;
+    QPoint pressPos;
+    QPoint pressPixel;
+    QPoint selA;
+    QPoint selB;
+    MyHTTP newFiducials;
+    MyHTTP oldFiducials;
+    MyHTTP counts1;
+    MyHTTP counts2;
+
+    // Calibration in force.
+    double angle = 0;
+    double pixelWidth = ImageWidth;
+    double pixelHeight = ImageHeight;
+    float slideWidthMm = 75.67f;
+    float slideHeightMm = 50.325f;
+    double originX = 0;
+    double originY = 0;
+    QPoint fiducialTopLeft;
+    QPoint fiducialTopRight;
+    QPoint fiducialBottomLeft;
+    QPoint fiducialBottomRight;
+
+    QVector<QPoint> list1;      // red dots, image pixels
+    QVector<QPoint> list2;      // green dots, image pixels
+    QString slideName;
+    QString server;
+    int linearDensity = 1;
+
+public slots:
+    void slideChange(QString& slide);
+    void setLocation(CoordinateTriple& t);
+    void loadFiducials();
+    void loadStatus();
+    void markUpPixmap();
+
+protected slots:
+    void loadPixmap(QPixmap& pm);
+
+signals:
+    void locationChanged(CoordinateTriple& location);
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private slots:
+    void imageRequestDone();
+
+private:
+    void requestImage();
+    void requestFiducials();
+    void requestLists();
+    void useFallbackCalibration();
+    bool readFiducials(const QByteArray& reply);
+
+    QString host;
+
+    // A request still running for an earlier slide is let finish, its reply discarded, and
+    // the current slide's request sent then: a busy request object drops new requests.
+    bool imageStale = false;
+    bool fiducialsStale = false;
+    QString fiducialSlide;      // the slide whose fiducial files are being fetched
+
+    // Each slide image that arrives starts a new generation; a pair of point lists is drawn
+    // only for the generation it was sent for, once both have arrived.
+    int imageGeneration = 0;
+    int listsGeneration = 0;
+    bool listsPending = false;
+};

@@ -1,0 +1,72 @@
+#include "NeighborView.h"
+#include "ColourBands.h"
+
+#include <QDebug>
+#include <QPainter>
+
+#include <algorithm>
+
+NeighborView::NeighborView(QWidget* parent, const char* name, Qt::WindowFlags f) : QWidget(parent, f)
+{
+    if (name)
+        setObjectName(QString::fromLatin1(name));
+}
+
+void NeighborView::setImage(QImage& frame)
+{
+    // Pixel work is done on 32-bit RGB: a grey-scale JPEG decodes to an 8-bit grey image,
+    // which is expanded here like a colour frame whose three components are equal.
+    sourceImage = frame.convertToFormat(QImage::Format_RGB32);
+    const ColourBands bands = ColourBands::of(sourceImage);
+    minR = bands.lower[0];
+    maxR = bands.upper[0];
+    rangeR = bands.width[0];
+    minG = bands.lower[1];
+    maxG = bands.upper[1];
+    rangeG = bands.width[1];
+    minB = bands.lower[2];
+    maxB = bands.upper[2];
+    rangeB = bands.width[2];
+    display = sourceImage;      // detached by the first pixel written
+    filterOnScreen();
+    redraw();
+}
+
+void NeighborView::filterOnScreen()
+{
+    if (display.width() < 160) {
+        qDebug("Image too small for processing.");
+        return;
+    }
+    if (display.format() != QImage::Format_RGB32)
+        display = display.convertToFormat(QImage::Format_RGB32);
+    const int w = std::min(statsWidth, display.width());
+    const int h = std::min(statsHeight, display.height());
+    const auto expand = [](int c, int lower, int range) {
+        const int v = (c - lower) * 255 / range;
+        return v < 0 ? 0 : (v > 255 ? 255 : v);
+    };
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(display.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = line[x];
+            line[x] = qRgb(expand(qRed(c), minR, rangeR), expand(qGreen(c), minG, rangeG),
+                           expand(qBlue(c), minB, rangeB));
+        }
+    }
+}
+
+void NeighborView::redraw()
+{
+    repaint();
+}
+
+void NeighborView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.drawImage(rect(), display);
+    p.setPen(Qt::red);
+    p.drawText(80, 60, QString::number(index));
+    if (index == 18)
+        p.drawText(40, 100, QStringLiteral("Original Image"));
+}

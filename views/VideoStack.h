@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QImage>
+#include <QVector>
+#include <QWidget>
+
+class QPaintEvent;
+
+// The frames of one focus stack, in arrival order; shows one of them, scaled to the widget.
+class VideoStack : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit VideoStack(QWidget* parent = nullptr, const char* name = nullptr,
+                        Qt::WindowFlags f = {});
+
+    void clearImages();
+    void redraw();
+
+    QVector<QImage> images;
+    int current = -1;           // the frame shown; -1 = none
+
+public slots:
+    void addImage(QImage& frame);
+    void displayImage(int i);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+};
