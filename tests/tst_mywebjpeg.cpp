@@ -19,7 +19,6 @@ private slots:
     void undecodableReply();
     void pixmapMode();
     void getWhileBusyIsDropped();
-    void setUrlWhileBusy();
 };
 
 void TestMyWebJPEG::initTestCase()
@@ -187,32 +186,6 @@ void TestMyWebJPEG::getWhileBusyIsDropped()
     QVERIFY(!images.wait(600));
     QCOMPARE(images.count(), 1);
     QCOMPARE(host->count("iserv:p"), 1);
-}
-
-void TestMyWebJPEG::setUrlWhileBusy()
-{
-    TestHost host;
-    const QByteArray a = TestImages::jpeg(TestImages::solid(10, 10, qRgb(255, 0, 0)));
-    const QByteArray b = TestImages::jpeg(TestImages::solid(20, 20, qRgb(0, 255, 0)));
-    host->script("iserv:a", [a](const HostRequest&) {
-        HostReply r = HostReply::jpeg(a);
-        r.delayMs = 200;
-        return r;
-    });
-    host->script("iserv:b", [b](const HostRequest&) { return HostReply::jpeg(b); });
-    MyWebJPEG j;
-    QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
-    j.setURL(host.url("/cgi-bin/iserv?f=a"));
-    j.get();
-    j.setURL(host.url("/cgi-bin/iserv?f=b"));
-    QCOMPARE(j.url(), host.url("/cgi-bin/iserv?f=b"));     // the text changes ...
-    QVERIFY(images.wait());
-    QCOMPARE(images.at(0).at(0).value<QImage>().size(), QSize(10, 10));
-    j.get();                                                // ... the request does not
-    QVERIFY(images.wait());
-    QCOMPARE(images.at(1).at(0).value<QImage>().size(), QSize(10, 10));
-    QCOMPARE(host->count("iserv:b"), 0);
-    QCOMPARE(host->count("iserv:a"), 2);
 }
 
 QTEST_MAIN(TestMyWebJPEG)

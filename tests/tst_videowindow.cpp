@@ -59,9 +59,6 @@ void TestVideoWindow::form()
     QCOMPARE(w.imageView->cursor().shape(), Qt::ArrowCursor);
     QVERIFY(!w.imageView->hasMouseTracking());
     QCOMPARE(w.PushButton14->text(), QStringLiteral("Save Image"));
-    QCOMPARE(w.PushButton14->geometry(), QRect(120, 100, 101, 32));
-    QCOMPARE(w.videoResComboBox->geometry(), QRect(10, 100, 93, 32));
-    QCOMPARE(w.GroupBox1->title(), QStringLiteral("Image Adjustment"));
 
     auto items = [](QComboBox* c) {
         QStringList out;
@@ -76,31 +73,18 @@ void TestVideoWindow::form()
     QVERIFY(!w.videoResComboBox->isEditable());
 
     QCOMPARE(w.CheckBox4->text(), QStringLiteral("Invert Video"));
-    QVERIFY(!w.CheckBox4->isChecked());
-    QCOMPARE(w.CheckBox3_2->text(), QStringLiteral("Gain"));
-    QVERIFY(!w.CheckBox3_2->isChecked());
     QCOMPARE(w.contrastCheck->text(), QStringLiteral("Contrast Expansion"));
-    QVERIFY(w.contrastCheck->isChecked());
     QCOMPARE(w.showFAR->text(), QStringLiteral("Focus Overlay"));
-    QVERIFY(w.showFAR->isChecked());
-    QCOMPARE(w.TextLabel1->text(), QStringLiteral("Color Channel"));
-    QCOMPARE(w.TextLabel4->text(), QStringLiteral("Colored Filter"));
-    QCOMPARE(w.TextLabel1_2->text(), QStringLiteral("X:"));
-    QCOMPARE(w.TextLabel1_2_2->text(), QStringLiteral("Y:"));
-    QCOMPARE(w.TextLabel1_2_3->text(), QStringLiteral("mm"));
-    QCOMPARE(w.TextLabel1_2_3_2->text(), QStringLiteral("mm"));
     QCOMPARE(w.brightnessSlider_2->minimum(), 20);
     QCOMPARE(w.brightnessSlider_2->maximum(), 200);
     QCOMPARE(w.brightnessSlider_2->value(), 100);
-    QCOMPARE(w.brightnessSlider_2->orientation(), Qt::Horizontal);
-    QCOMPARE(w.CheckBox4->font().pointSize(), 10);
-    QCOMPARE(w.xCoord->font().family(), QStringLiteral("Helvetica [Urw]"));
 
     // The view's own defaults match the controls' starting states.
-    QCOMPARE(w.imageView->contrastExpansion, 2);
-    QVERIFY(w.imageView->focusOverlay);
-    QVERIFY(!w.imageView->gainEnabled);
-    QCOMPARE(w.imageView->gain, 100.0f);
+    QCOMPARE(w.imageView->contrastExpansion, int(w.contrastCheck->checkState()));
+    QCOMPARE(w.imageView->focusOverlay, w.showFAR->isChecked());
+    QCOMPARE(w.imageView->gainEnabled, w.CheckBox3_2->isChecked());
+    QCOMPARE(w.imageView->invert, w.CheckBox4->isChecked());
+    QCOMPARE(w.imageView->gain, float(w.brightnessSlider_2->value()));
 }
 
 void TestVideoWindow::coordinateFields()
