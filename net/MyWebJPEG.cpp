@@ -1,6 +1,8 @@
 #include "MyWebJPEG.h"
 #include "MyHTTP.h"
 
+#include <QDebug>
+
 MyWebJPEG::MyWebJPEG() : http(new MyHTTP)
 {
     connect(http, qOverload<>(&MyHTTP::done), this, &MyWebJPEG::dataReady);
@@ -8,7 +10,7 @@ MyWebJPEG::MyWebJPEG() : http(new MyHTTP)
 
 MyWebJPEG::~MyWebJPEG()
 {
-    delete http;
+    delete http;            // a running transfer is abandoned and reports nothing
 }
 
 void MyWebJPEG::setURL(const char* text)
@@ -18,7 +20,7 @@ void MyWebJPEG::setURL(const char* text)
 
 void MyWebJPEG::setURL(const QString& text)
 {
-    http->setUrl(text);
+    http->setUrl(text);     // ignored while a transfer runs
     m_url = text;
 }
 
@@ -29,19 +31,27 @@ void MyWebJPEG::get()
 
 void MyWebJPEG::dataReady()
 {
-    if (!http->succeeded())
+    if (!http->succeeded()) {
+        emit failed();
         return;
+    }
     const auto* bytes = reinterpret_cast<const uchar*>(http->data());
-    // Decode into a temporary: a failed decode must leave the previous picture in place.
+    const int n = http->length();
+    // Decode into a temporary: a failed decode nulls its target, and the previous picture must
+    // stay in place.
     if (mode == 1) {
         QImage decoded;
-        if (decoded.loadFromData(bytes, http->length(), "JPEG"))
+        if (decoded.loadFromData(bytes, n, "JPEG"))
             image = decoded;
+        else
+            qDebug() << "MyWebJPEG: reply of" << n << "bytes is not a JPEG:" << m_url;
         emit newImageAvailable(image);
     } else if (mode == 0) {
         QPixmap decoded;
-        if (decoded.loadFromData(bytes, uint(http->length()), "JPEG", Qt::AutoColor))
+        if (decoded.loadFromData(bytes, uint(n), "JPEG", Qt::AutoColor))
             pixmap = decoded;
+        else
+            qDebug() << "MyWebJPEG: reply of" << n << "bytes is not a JPEG:" << m_url;
         emit newPixmapAvailable(pixmap);
     }
 }

@@ -8,6 +8,8 @@
 class MyHTTP;
 
 // Fetches a JPEG through its own MyHTTP and hands it on as an image (mode 1) or a pixmap (mode 0).
+// Every successful transfer gives exactly one picture signal; a reply that does not decode leaves
+// the previous picture in place and hands that on again. A failed transfer gives failed() instead.
 class MyWebJPEG : public QObject
 {
     Q_OBJECT
@@ -29,6 +31,8 @@ public slots:
 signals:
     void newImageAvailable(QImage& image);
     void newPixmapAvailable(QPixmap& pixmap);
+    // The transfer failed (no connection, an HTTP error status): no picture follows.
+    void failed();
 
 private:
     MyHTTP* http;

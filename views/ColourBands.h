@@ -11,18 +11,22 @@ struct ColourBands
     std::array<int, 3> upper{{0, 0, 0}};
     std::array<int, 3> width{{1, 1, 1}};
 
-    // 256-bin histograms of a 32-bit RGB frame.
+    // 256-bin histograms of a frame, counted over all of its pixels as 32-bit RGB.
     using Histograms = std::array<std::array<int, 256>, 3>;
-    static Histograms histograms(const QImage& rgb32);
+    static Histograms histograms(const QImage& img);
 
-    // Bands from histograms: the smallest and largest bin of 1..255 whose count exceeds 50.
+    // Bands from histograms: the smallest and largest bin of 1..255 whose count exceeds 50
+    // (0 when none; bin 0 never counts), the width their difference, or 1 when that is 0.
     static ColourBands fromHistograms(const Histograms& h);
-    static ColourBands of(const QImage& rgb32) { return fromHistograms(histograms(rgb32)); }
+    static ColourBands of(const QImage& img) { return fromHistograms(histograms(img)); }
 
-    // (c - lower) * 255 / width in integer arithmetic, clamped to 0..255.
+    // (c - lower) * 255 / width in integer arithmetic, truncated toward zero, not clamped.
+    int stretch(int component, int c) const { return (c - lower[component]) * 255 / width[component]; }
+
+    // The stretched value clamped to 0..255.
     int expand(int component, int c) const
     {
-        const int v = (c - lower[component]) * 255 / width[component];
+        const int v = stretch(component, c);
         return v < 0 ? 0 : (v > 255 ? 255 : v);
     }
 };

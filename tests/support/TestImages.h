@@ -1,0 +1,53 @@
+#pragma once
+
+#include "SimHost.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QRandomGenerator>
+
+// Pictures for tests, and the JPEG bytes a scripted host route answers with.
+namespace TestImages {
+
+inline QByteArray jpeg(const QImage& image, int quality = 95)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", quality);
+    return bytes;
+}
+
+inline QImage solid(int w, int h, QRgb colour)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(colour);
+    return img;
+}
+
+// Every pixel random, from the given generator.
+inline QImage noise(int w, int h, QRandomGenerator& rng)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < img.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            line[x] = 0xff000000u | (rng.generate() & 0xffffffu);
+    }
+    return img;
+}
+
+// Answers a slide-file request under `prefix` ("/small_slides/") for `name`, whether the host
+// routes that prefix as a whole or by the file's own path.
+inline void scriptFile(SimHost& host, const QString& prefix, const QString& name, const HostReply& reply)
+{
+    const auto handler = [name, reply](const HostRequest& r) {
+        const QString path = r.path;
+        return path.endsWith(QLatin1Char('/') + name) ? reply : HostReply::notFound();
+    };
+    host.script(prefix, handler);
+    host.script(prefix + name, handler);
+}
+
+}

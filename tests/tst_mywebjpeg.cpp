@@ -1,0 +1,192 @@
+// JPEG fetcher: one picture signal per successful transfer, none on failure, both modes.
+#include "MyHTTP.h"
+#include "MyWebJPEG.h"
+#include "TestHost.h"
+#include "TestImages.h"
+
+#include <QImageReader>
+#include <QSignalSpy>
+#include <QTest>
+
+class TestMyWebJPEG : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void jpegPluginPresent();
+    void imageModeDecodes();
+    void failedTransferGivesNoPicture();
+    void undecodableReply();
+    void pixmapMode();
+    void getWhileBusyIsDropped();
+};
+
+void TestMyWebJPEG::initTestCase()
+{
+    qRegisterMetaType<QImage>("QImage&");
+    qRegisterMetaType<QPixmap>("QPixmap&");
+}
+
+void TestMyWebJPEG::jpegPluginPresent()
+{
+    QVERIFY(QImageReader::supportedImageFormats().contains("jpeg"));
+    QVERIFY(!TestImages::jpeg(TestImages::solid(8, 8, qRgb(1, 2, 3))).isEmpty());
+}
+
+void TestMyWebJPEG::imageModeDecodes()
+{
+    TestHost host;
+    QImage picture(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            picture.setPixel(x, y, qRgb(x * 4, y * 5, 128));
+    const QByteArray bytes = TestImages::jpeg(picture);
+    host->script("iserv:p", [bytes](const HostRequest&) { return HostReply::jpeg(bytes); });
+
+    MyWebJPEG j;
+    QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
+    QSignalSpy pixmaps(&j, &MyWebJPEG::newPixmapAvailable);
+    QSignalSpy failures(&j, &MyWebJPEG::failed);
+    const QString url = host.url("/cgi-bin/iserv?l=a&s=b&f=p&ps=1");
+    j.setURL(url);
+    QCOMPARE(j.url(), url);
+    j.get();
+    QVERIFY(images.wait());
+    QCOMPARE(images.count(), 1);
+    const QImage got = images.at(0).at(0).value<QImage>();
+    QCOMPARE(got.size(), QSize(64, 48));
+    QCOMPARE(got, QImage::fromData(bytes, "JPEG"));
+
+    // A second get() after the signal fetches the same URL again.
+    j.get();
+    QVERIFY(images.wait());
+    QCOMPARE(images.count(), 2);
+    QCOMPARE(host->count("iserv:p"), 2);
+    QCOMPARE(pixmaps.count(), 0);
+    QCOMPARE(failures.count(), 0);
+
+    // The const char* form sets the same URL.
+    j.setURL(url.toLatin1().constData());
+    QCOMPARE(j.url(), url);
+}
+
+void TestMyWebJPEG::failedTransferGivesNoPicture()
+{
+    TestHost host;
+    const QByteArray good = TestImages::jpeg(TestImages::solid(16, 16, qRgb(200, 10, 10)));
+    host->script("iserv:p", [good](const HostRequest&) { return HostReply::jpeg(good); });
+    for (int mode : {1, 0}) {
+        MyWebJPEG j;
+        j.setMode(mode);
+        QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
+        QSignalSpy pixmaps(&j, &MyWebJPEG::newPixmapAvailable);
+        QSignalSpy failures(&j, &MyWebJPEG::failed);
+        j.setURL(host.url("/small_slides/none"));       // no such file: 404
+        j.get();
+        QVERIFY(failures.wait());
+        QCOMPARE(failures.count(), 1);
+        QCOMPARE(images.count() + pixmaps.count(), 0);
+
+        // A 500 carrying perfectly good JPEG bytes is still a failure.
+        host->script("iserv:bad", [good](const HostRequest&) {
+            HostReply r = HostReply::jpeg(good);
+            r.status = 500;
+            return r;
+        });
+        j.setURL(host.url("/cgi-bin/iserv?f=bad"));
+        j.get();
+        QVERIFY(failures.wait());
+        QCOMPARE(images.count() + pixmaps.count(), 0);
+    }
+}
+
+void TestMyWebJPEG::undecodableReply()
+{
+    TestHost host;
+    const QImage red = TestImages::solid(32, 32, qRgb(220, 0, 0));
+    const QByteArray good = TestImages::jpeg(red);
+    QByteArray reply = "<html>not a picture</html>";
+    host->script("iserv:p", [&reply](const HostRequest&) { return HostReply::jpeg(reply); });
+
+    MyWebJPEG j;
+    QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
+    j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
+    j.get();
+    QVERIFY(images.wait());
+    QCOMPARE(images.count(), 1);
+    QVERIFY(images.at(0).at(0).value<QImage>().isNull());
+
+    reply = good;
+    j.get();
+    QVERIFY(images.wait());
+    const QImage first = images.at(1).at(0).value<QImage>();
+    QCOMPARE(first.size(), QSize(32, 32));
+
+    // Garbage, a truncated JPEG and an empty body each still give one signal, with the
+    // previous picture.
+    for (const QByteArray& bad : {QByteArray("garbage"), good.left(good.size() / 3), QByteArray()}) {
+        reply = bad;
+        const int before = int(images.count());
+        j.get();
+        QVERIFY(images.wait());
+        QCOMPARE(images.count(), before + 1);
+        QCOMPARE(images.last().at(0).value<QImage>(), first);
+    }
+}
+
+void TestMyWebJPEG::pixmapMode()
+{
+    TestHost host;
+    const QByteArray bytes = TestImages::jpeg(TestImages::solid(40, 30, qRgb(0, 0, 255)));
+    TestImages::scriptFile(*host, "/whole_slides/", "S1", HostReply::jpeg(bytes));
+    MyWebJPEG j;
+    j.setMode(0);
+    QCOMPARE(j.getMode(), 0);
+    QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
+    QSignalSpy pixmaps(&j, &MyWebJPEG::newPixmapAvailable);
+    j.setURL(host.url("/whole_slides/S1"));
+    j.get();
+    QVERIFY(pixmaps.wait());
+    QCOMPARE(pixmaps.count(), 1);
+    QCOMPARE(images.count(), 0);
+    const QPixmap pm = pixmaps.at(0).at(0).value<QPixmap>();
+    QCOMPARE(pm.size(), QSize(40, 30));
+    QCOMPARE(pm.toImage().convertToFormat(QImage::Format_RGB32),
+             QImage::fromData(bytes, "JPEG").convertToFormat(QImage::Format_RGB32));
+
+    // Garbage after a good pixmap: one more signal, the previous pixmap.
+    TestImages::scriptFile(*host, "/whole_slides/", "S1", HostReply::jpeg("nope"));
+    j.get();
+    QVERIFY(pixmaps.wait());
+    QCOMPARE(pixmaps.count(), 2);
+    QCOMPARE(pixmaps.at(1).at(0).value<QPixmap>().size(), QSize(40, 30));
+
+    // A mode that is neither image nor pixmap hands on nothing.
+    j.setMode(7);
+    j.get();
+    QVERIFY(!pixmaps.wait(500));
+    QCOMPARE(images.count(), 0);
+}
+
+void TestMyWebJPEG::getWhileBusyIsDropped()
+{
+    TestHost host;
+    const QByteArray bytes = TestImages::jpeg(TestImages::solid(8, 8, qRgb(9, 9, 9)));
+    host->script("iserv:p", [bytes](const HostRequest&) {
+        HostReply r = HostReply::jpeg(bytes);
+        r.delayMs = 200;
+        return r;
+    });
+    MyWebJPEG j;
+    QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
+    j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
+    j.get();
+    j.get();
+    QVERIFY(images.wait());
+    QVERIFY(!images.wait(600));
+    QCOMPARE(images.count(), 1);
+    QCOMPARE(host->count("iserv:p"), 1);
+}
+
+QTEST_MAIN(TestMyWebJPEG)
+#include "tst_mywebjpeg.moc"

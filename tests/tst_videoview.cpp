@@ -1,0 +1,596 @@
+// Video frame view: colour bands, the four passes, the processing region, the focus box and
+// saving; the fast passes against the pixel-at-a-time reference.
+#include "VideoReference.h"
+#include "VideoView.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+class TestVideoView : public QObject
+{
+    Q_OBJECT
+private slots:
+    void colourBands();
+    void expansionAndChannel();
+    void gain();
+    void filtersAndInvert();
+    void processingRegion();
+    void narrowFrameUnprocessed();
+    void greyFrameProcessedAsRgb();
+    void filterOnScreenCompounds();
+    void videoSizeStopsProcessing();
+    void focusBox();
+    void focusBoxWithoutOverlay();
+    void fastPassesEqualReference();
+    void saveImage();
+    void saveImageFailures();
+};
+
+namespace {
+
+QImage frameOf(int w, int h, const std::function<QRgb(int, int)>& colour)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, colour(x, y));
+    return img;
+}
+
+QImage solid(int w, int h, QRgb c)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(c);
+    return img;
+}
+
+QRgb shown(const VideoView& v, int x, int y)
+{
+    return v.display.pixel(x, y) & 0xffffffu;
+}
+
+// A view with every pass off, showing `frame`.
+void showPlain(VideoView& v, QImage frame)
+{
+    v.setContrastExpansion(0);
+    v.setImage(frame);
+}
+
+void sendMouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButtons held = Qt::LeftButton)
+{
+    // Sent directly: QTest reads the point (0, 0) as "the widget's centre".
+    QMouseEvent e(type, QPointF(at), w->mapToGlobal(QPointF(at)),
+                  type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+// Answers the modal windows that saving opens: the file dialog gets `path` and is accepted
+// (or cancelled when `path` is empty); the question before replacing a file gets `replace`;
+// other boxes are recorded and closed with OK.
+class SaveDriver : public QObject
+{
+public:
+    QString path;
+    bool replace = false;
+    QStringList boxes;          // texts of every message box seen
+    int dialogs = 0;
+
+    SaveDriver()
+    {
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, this, &SaveDriver::poll);
+        timer.start();
+    }
+
+private:
+    void poll()
+    {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || w->property("brolt_seen").toBool())
+            return;
+        if (auto* dlg = qobject_cast<QFileDialog*>(w)) {
+            if (dlg->objectName() != QLatin1String("file dialog"))
+                return;
+            dlg->setProperty("brolt_seen", true);
+            ++dialogs;
+            if (path.isEmpty()) {
+                QMetaObject::invokeMethod(dlg, "reject", Qt::QueuedConnection);
+                return;
+            }
+            dlg->selectFile(path);
+            QMetaObject::invokeMethod(dlg, "accept", Qt::QueuedConnection);
+        } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            box->setProperty("brolt_seen", true);
+            boxes << box->text();
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+                ok->click();
+                return;
+            }
+            box->button(replace ? QMessageBox::Yes : QMessageBox::No)->click();
+            // A refused replacement leaves the file dialog open: cancel it.
+            if (!replace)
+                QTimer::singleShot(20, this, [] {
+                    if (auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                        QMetaObject::invokeMethod(dlg, "reject", Qt::QueuedConnection);
+                });
+        }
+    }
+    QTimer timer;
+};
+
+} // namespace
+
+void TestVideoView::colourBands()
+{
+    VideoView v;
+    // Every red value 100: both bounds 100, range 1, and expansion makes red 0.
+    QImage f = frameOf(640, 480, [](int x, int y) { return qRgb(100, x % 256, y % 256); });
+    v.setImage(f);
+    QCOMPARE(v.minR, 100);
+    QCOMPARE(v.maxR, 100);
+    QCOMPARE(v.rangeR, 1);
+    QCOMPARE(qRed(v.display.pixel(10, 10)), 0);
+    QCOMPARE(qRed(v.display.pixel(639, 479)), 0);
+    QVERIFY(v.haveImage);
+
+    // 1000 pixels of red 0 and 1000 of red 200: bin 0 is never a bound.
+    f = frameOf(1000, 2, [](int, int y) { return qRgb(y ? 200 : 0, 90, 90); });
+    v.setImage(f);
+    QCOMPARE(v.minR, 200);
+    QCOMPARE(v.maxR, 200);
+    QCOMPARE(v.rangeR, 1);
+    QCOMPARE(qRed(v.display.pixel(5, 1)), 0);       // (200 - 200) * 255 / 1
+    QCOMPARE(qRed(v.display.pixel(5, 0)), 0);       // negative, clamped
+
+    // No bin above 50 pixels: both bounds 0, range 1; every non-zero value becomes 255.
+    f = frameOf(1280, 1, [](int x, int) { return qRgb(7, 7, x % 256); });
+    v.setImage(f);
+    QCOMPARE(v.minB, 0);
+    QCOMPARE(v.maxB, 0);
+    QCOMPARE(v.rangeB, 1);
+    QCOMPARE(v.minR, 7);
+    QCOMPARE(qBlue(v.display.pixel(0, 0)), 0);
+    QCOMPARE(qBlue(v.display.pixel(1, 0)), 255);
+    QCOMPARE(qBlue(v.display.pixel(300, 0)), 255);
+
+    // Exactly 50 pixels do not make a bound, 51 do.
+    f = frameOf(640, 1, [](int x, int) {
+        return qRgb(x < 50 ? 10 : (x < 101 ? 20 : 0), x < 51 ? 30 : 0, x < 51 ? 240 : 250);
+    });
+    v.setImage(f);
+    QCOMPARE(v.minR, 20);
+    QCOMPARE(v.maxR, 20);
+    QCOMPARE(v.minG, 30);
+    QCOMPARE(v.minB, 240);
+    QCOMPARE(v.maxB, 250);
+    QCOMPARE(v.rangeB, 10);
+}
+
+void TestVideoView::expansionAndChannel()
+{
+    VideoView v;
+    // Red spans 50..150, green 100..200, blue 0..255, each value on many pixels.
+    QImage f = frameOf(640, 480, [](int x, int y) {
+        return qRgb(50 + (x + y) % 101, 100 + (x * 3 + y) % 101, (x * 7 + y) % 256);
+    });
+    f.setPixel(0, 0, qRgb(75, 180, 12));
+    f.setPixel(1, 0, qRgb(20, 250, 3));
+    v.setImage(f);
+    QCOMPARE(v.minR, 50);
+    QCOMPARE(v.maxR, 150);
+    QCOMPARE(v.minG, 100);
+    QCOMPARE(v.maxG, 200);
+    QCOMPARE(v.rangeR, 100);
+    // (75 - 50) * 255 / 100 = 63; (180 - 100) * 255 / 100 = 204; (12 - 1) * 255 / 254 = 11.
+    QCOMPARE(v.minB, 1);
+    QCOMPARE(v.maxB, 255);
+    QCOMPARE(shown(v, 0, 0), qRgb(63, 204, 11) & 0xffffffu);
+    // Below the band clamps to 0, above it to 255.
+    QCOMPARE(shown(v, 1, 0), qRgb(0, 255, 2) & 0xffffffu);
+
+    // Channel 2 with expansion: every component is the expanded green.
+    v.setChannel(2);
+    QCOMPARE(shown(v, 0, 0), qRgb(204, 204, 204) & 0xffffffu);
+    QCOMPARE(shown(v, 1, 0), qRgb(255, 255, 255) & 0xffffffu);
+    // Channel 1 and 3 without expansion: plain copies of red and blue.
+    v.setContrastExpansion(0);
+    v.setChannel(1);
+    QCOMPARE(shown(v, 0, 0), qRgb(75, 75, 75) & 0xffffffu);
+    v.setChannel(3);
+    QCOMPARE(shown(v, 0, 0), qRgb(12, 12, 12) & 0xffffffu);
+    // Any other channel value leaves the components alone.
+    v.setChannel(9);
+    QCOMPARE(shown(v, 0, 0), qRgb(75, 180, 12) & 0xffffffu);
+    // The check state is kept as passed: 1 is on too.
+    v.setChannel(0);
+    v.setContrastExpansion(1);
+    QCOMPARE(v.contrastExpansion, 1);
+    QCOMPARE(shown(v, 0, 0), qRgb(63, 204, 11) & 0xffffffu);
+    // Every processed pixel has alpha 255.
+    QCOMPARE(qAlpha(v.display.pixel(1, 0)), 255);
+}
+
+void TestVideoView::gain()
+{
+    VideoView v;
+    QImage f = frameOf(640, 480, [](int x, int) {
+        static const int values[] = {255, 1, 127, 128, 200, 100, 0};
+        const int c = values[x % 7];
+        return qRgb(c, c, c);
+    });
+    showPlain(v, f);
+    v.setGain(100);
+    QCOMPARE(shown(v, 0, 0), qRgb(255, 255, 255) & 0xffffffu);   // not enabled yet
+    v.setGainEnabled(2);
+    QVERIFY(v.gainEnabled);
+    // A gain of 100 is a factor just below 1.
+    QCOMPARE(qRed(v.display.pixel(0, 0)), 254);
+    QCOMPARE(qRed(v.display.pixel(1, 0)), 0);
+    QCOMPARE(qRed(v.display.pixel(5, 0)), 99);
+    v.setGain(200);
+    QCOMPARE(qRed(v.display.pixel(2, 0)), 253);
+    QCOMPARE(qRed(v.display.pixel(3, 0)), 255);
+    QCOMPARE(qRed(v.display.pixel(4, 0)), 255);
+    QCOMPARE(qGreen(v.display.pixel(4, 0)), 255);
+    v.setGain(50);
+    QCOMPARE(qBlue(v.display.pixel(5, 0)), 49);
+    QCOMPARE(qBlue(v.display.pixel(6, 0)), 0);
+    // Unchecked (state 0) or partly checked (1): off again.
+    v.setGainEnabled(1);
+    QVERIFY(!v.gainEnabled);
+    QCOMPARE(qBlue(v.display.pixel(5, 0)), 100);
+    // Extreme values clamp instead of overflowing.
+    v.setGainEnabled(2);
+    v.setGain(2000000000);
+    QCOMPARE(qRed(v.display.pixel(1, 0)), 255);
+    QCOMPARE(qRed(v.display.pixel(6, 0)), 0);
+    v.setGain(-300);
+    QCOMPARE(qRed(v.display.pixel(0, 0)), 0);
+}
+
+void TestVideoView::filtersAndInvert()
+{
+    VideoView v;
+    QImage f = frameOf(640, 480, [](int x, int) {
+        return x == 0 ? qRgb(255, 255, 255) : (x == 1 ? qRgb(5, 4, 9) : qRgb(0, 128, 255));
+    });
+    showPlain(v, f);
+    v.changeFilter(1);
+    QCOMPARE(shown(v, 0, 0), qRgb(255, 204, 204) & 0xffffffu);
+    v.changeFilter(2);
+    QCOMPARE(shown(v, 0, 0), qRgb(204, 255, 204) & 0xffffffu);
+    v.changeFilter(3);
+    QCOMPARE(shown(v, 1, 0), qRgb(4, 3, 9) & 0xffffffu);
+    v.changeFilter(4);                                  // no such filter: no pass
+    QCOMPARE(shown(v, 1, 0), qRgb(5, 4, 9) & 0xffffffu);
+    v.changeFilter(0);
+
+    v.setInvert(2);
+    QCOMPARE(shown(v, 2, 0), qRgb(255, 127, 0) & 0xffffffu);
+    // Inversion comes after gain and filter: 100 at gain 50 is 49, red-filtered green 39.
+    QImage g = solid(640, 480, qRgb(100, 100, 100));
+    v.setImage(g);
+    v.setGain(50);
+    v.setGainEnabled(2);
+    v.changeFilter(1);
+    QCOMPARE(shown(v, 0, 0), qRgb(255 - 49, 255 - 39, 255 - 39) & 0xffffffu);
+    v.setInvert(0);
+    QCOMPARE(shown(v, 0, 0), qRgb(49, 39, 39) & 0xffffffu);
+}
+
+void TestVideoView::processingRegion()
+{
+    VideoView v;
+    v.setInvert(2);
+    // A frame larger than the region: only the top-left 640 x 480 is processed.
+    QImage big = solid(800, 600, qRgb(10, 20, 30));
+    showPlain(v, big);
+    QCOMPARE(shown(v, 639, 479), qRgb(245, 235, 225) & 0xffffffu);
+    QCOMPARE(shown(v, 640, 0), qRgb(10, 20, 30) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 480), qRgb(10, 20, 30) & 0xffffffu);
+    QCOMPARE(shown(v, 799, 599), qRgb(10, 20, 30) & 0xffffffu);
+    // A frame smaller than the region: all of it is processed, nothing outside is touched.
+    v.setVideoSize(4);
+    QImage small = solid(800, 600, qRgb(10, 20, 30));
+    v.setImage(small);
+    QCOMPARE(v.display.size(), QSize(800, 600));
+    QCOMPARE(shown(v, 799, 599), qRgb(245, 235, 225) & 0xffffffu);
+    // The frame handed in is never changed.
+    QCOMPARE(small.pixel(0, 0) & 0xffffffu, qRgb(10, 20, 30) & 0xffffffu);
+    QCOMPARE(v.sourceImage.pixel(0, 0) & 0xffffffu, qRgb(10, 20, 30) & 0xffffffu);
+}
+
+void TestVideoView::narrowFrameUnprocessed()
+{
+    VideoView v;
+    v.setInvert(2);
+    QImage f = solid(639, 480, qRgb(1, 2, 3));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(".*"));
+    v.setImage(f);
+    QCOMPARE(shown(v, 0, 0), qRgb(1, 2, 3) & 0xffffffu);
+    QCOMPARE(v.display.size(), QSize(639, 480));
+}
+
+void TestVideoView::greyFrameProcessedAsRgb()
+{
+    VideoView v;
+    QImage grey(640, 480, QImage::Format_Grayscale8);
+    grey.fill(77);
+    showPlain(v, grey);
+    QCOMPARE(v.sourceImage.format(), QImage::Format_RGB32);
+    QCOMPARE(v.minR, 77);
+    QCOMPARE(v.minB, 77);
+    v.setInvert(2);
+    QCOMPARE(shown(v, 100, 100), qRgb(178, 178, 178) & 0xffffffu);
+    v.setChannel(1);
+    v.changeFilter(3);
+    QCOMPARE(shown(v, 100, 100), qRgb(255 - 61, 255 - 61, 178) & 0xffffffu);
+}
+
+void TestVideoView::filterOnScreenCompounds()
+{
+    VideoView v;
+    QImage f = solid(640, 480, qRgb(0, 128, 255));
+    showPlain(v, f);
+    v.setInvert(2);
+    QCOMPARE(shown(v, 0, 0), qRgb(255, 127, 0) & 0xffffffu);
+    v.filterOnScreen();                                 // in place, on the shown result
+    QCOMPARE(shown(v, 0, 0), qRgb(0, 128, 255) & 0xffffffu);
+    QCOMPARE(v.sourceImage.pixel(0, 0) & 0xffffffu, qRgb(0, 128, 255) & 0xffffffu);
+    // A null frame changes nothing that is shown.
+    QImage none;
+    v.setImage(none);
+    QCOMPARE(shown(v, 0, 0), qRgb(0, 128, 255) & 0xffffffu);
+}
+
+void TestVideoView::videoSizeStopsProcessing()
+{
+    VideoView v;
+    QImage f = solid(640, 480, qRgb(0, 128, 255));
+    showPlain(v, f);
+    v.setInvert(2);
+    QCOMPARE(shown(v, 0, 0), qRgb(255, 127, 0) & 0xffffffu);
+
+    v.setVideoSize(3);
+    QCOMPARE(v.videoWidth, 1024);
+    QCOMPARE(v.videoHeight, 768);
+    QCOMPARE(v.size(), QSize(1024, 768));
+    QCOMPARE(v.minimumSize(), QSize(1024, 768));
+    QCOMPARE(v.maximumSize(), QSize(1024, 768));
+    QVERIFY(!v.haveImage);
+    // The last processed frame stays until a control change shows the frame unprocessed.
+    QCOMPARE(shown(v, 0, 0), qRgb(255, 127, 0) & 0xffffffu);
+    v.changeFilter(1);
+    QCOMPARE(shown(v, 0, 0), qRgb(0, 128, 255) & 0xffffffu);
+    // The next frame is processed again.
+    QImage next = solid(1024, 768, qRgb(0, 128, 255));
+    v.setImage(next);
+    QCOMPARE(shown(v, 1023, 767), qRgb(255, 255 - 102, 255 - 204) & 0xffffffu);
+
+    // An unknown code keeps the size, re-applies it and still clears haveImage.
+    v.setMinimumSize(10, 10);
+    v.setVideoSize(5);
+    QCOMPARE(v.videoWidth, 1024);
+    QCOMPARE(v.minimumSize(), QSize(1024, 768));
+    QVERIFY(!v.haveImage);
+    v.setVideoSize(1);
+    QCOMPARE(v.size(), QSize(640, 480));
+}
+
+void TestVideoView::focusBox()
+{
+    VideoView v;
+    v.setVideoSize(1);
+    v.setMPP(0.5f, 0.25f);
+    QCOMPARE(v.focusBoxOrigin(), QPoint(16, 30));
+    QSignalSpy spy(&v, &VideoView::offsetChanged);
+
+    sendMouse(&v, QEvent::MouseButtonPress, QPoint(0, 0));
+    QCOMPARE(v.focusCentre, QPoint(84, 70));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toFloat(), (84 - 320) * 0.5f);
+    QCOMPARE(spy.at(0).at(1).toFloat(), (70 - 240) * 0.25f);
+
+    sendMouse(&v, QEvent::MouseMove, QPoint(639, 479));
+    QCOMPARE(v.focusCentre, QPoint(556, 410));
+    QCOMPARE(v.focusBoxOrigin(), QPoint(472, 340));
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(1).at(0).toFloat(), 118.0f);
+    QCOMPARE(spy.at(1).at(1).toFloat(), 42.5f);
+
+    sendMouse(&v, QEvent::MouseButtonPress, QPoint(320, 240));
+    QCOMPARE(spy.at(2).at(0).toFloat(), 0.0f);
+    QCOMPARE(spy.at(2).at(1).toFloat(), 0.0f);
+
+    // In a view narrower than the box, the upper clamp wins.
+    VideoView tiny;
+    tiny.setFixedSize(100, 100);
+    sendMouse(&tiny, QEvent::MouseButtonPress, QPoint(0, 0));
+    QCOMPARE(tiny.focusCentre, QPoint(16, 30));
+    // Before any scale is set, the offsets are 0.
+    QSignalSpy tinySpy(&tiny, &VideoView::offsetChanged);
+    sendMouse(&tiny, QEvent::MouseButtonPress, QPoint(90, 90));
+    QCOMPARE(tinySpy.at(0).at(0).toFloat(), 0.0f);
+
+    // The box is drawn as a 168 x 140 outline.
+    QImage f = solid(640, 480, qRgb(0, 0, 0));
+    showPlain(v, f);
+    sendMouse(&v, QEvent::MouseButtonPress, QPoint(300, 200));
+    const QImage shot = v.grab().toImage();
+    QCOMPARE(shot.pixel(216, 130) & 0xffffffu, 0xff0000u);
+    QCOMPARE(shot.pixel(383, 269) & 0xffffffu, 0xff0000u);
+    QCOMPARE(shot.pixel(384, 200) & 0xffffffu, 0u);
+    QCOMPARE(shot.pixel(300, 270) & 0xffffffu, 0u);
+    QCOMPARE(shot.pixel(300, 200) & 0xffffffu, 0u);
+}
+
+void TestVideoView::focusBoxWithoutOverlay()
+{
+    VideoView v;
+    v.setVideoSize(1);
+    v.setMPP(1, 1);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    int paints = 0;
+    struct Counter : QObject
+    {
+        int* n;
+        explicit Counter(int* c) : n(c) {}
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++*n;
+            return false;
+        }
+    } counter(&paints);
+    v.installEventFilter(&counter);
+    QSignalSpy spy(&v, &VideoView::offsetChanged);
+
+    sendMouse(&v, QEvent::MouseButtonPress, QPoint(200, 200));
+    QCOMPARE(paints, 1);                                // painted at once, from the slot
+    v.setFocusOverlay(false);
+    QCOMPARE(paints, 2);
+    sendMouse(&v, QEvent::MouseMove, QPoint(300, 300));
+    QCOMPARE(v.focusCentre, QPoint(300, 300));
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(paints, 2);
+    const QImage shot = v.grab().toImage();
+    QVERIFY(shot.pixel(216, 230) != qRgb(255, 0, 0));
+}
+
+void TestVideoView::fastPassesEqualReference()
+{
+    QRandomGenerator rng(20240611);
+    const QSize sizes[] = {{640, 480}, {800, 600}, {1024, 768}, {1280, 960}, {700, 300},
+                           {1300, 1000}, {639, 480}, {660, 500}};
+    for (int round = 0; round < 16; ++round) {
+        const QSize size = sizes[rng.bounded(int(std::size(sizes)))];
+        // Components within a random band, with some pixels outside it, so that the bounds vary.
+        int lo[3], hi[3];
+        for (int c = 0; c < 3; ++c) {
+            lo[c] = rng.bounded(200);
+            hi[c] = lo[c] + rng.bounded(256 - lo[c]);
+        }
+        QImage frame(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                int comp[3];
+                for (int c = 0; c < 3; ++c)
+                    comp[c] = rng.bounded(50) == 0 ? rng.bounded(256) : lo[c] + rng.bounded(hi[c] - lo[c] + 1);
+                frame.setPixel(x, y, qRgb(comp[0], comp[1], comp[2]));
+            }
+
+        VideoView v;
+        ReferenceVideo ref;
+        const int code = rng.bounded(1, 6);
+        v.setVideoSize(code);
+        ref.videoWidth = v.videoWidth;
+        ref.videoHeight = v.videoHeight;
+        auto settle = [&] {
+            ref.filter = rng.bounded(5);
+            ref.contrastExpansion = int(rng.bounded(3));
+            ref.channel = rng.bounded(5);
+            ref.gain = float(rng.bounded(0, 400));
+            ref.gainEnabled = rng.bounded(2) == 1;
+            ref.invert = rng.bounded(2) == 1;
+            v.changeFilter(ref.filter);
+            v.setContrastExpansion(ref.contrastExpansion);
+            v.setChannel(ref.channel);
+            v.setGain(int(ref.gain));
+            v.setGainEnabled(ref.gainEnabled ? 2 : 0);
+            v.setInvert(ref.invert ? 2 : 0);
+        };
+        settle();
+        v.setImage(frame);
+        ref.setImage(frame);
+        QCOMPARE(v.minR, ref.minR);
+        QCOMPARE(v.maxG, ref.maxG);
+        QCOMPARE(v.rangeB, ref.rangeB);
+        QVERIFY2(v.display == ref.display, qPrintable(QStringLiteral("new frame, round %1").arg(round)));
+        settle();
+        ref.reprocess();
+        QVERIFY2(v.display == ref.display, qPrintable(QStringLiteral("control change, round %1").arg(round)));
+        v.filterOnScreen();
+        ref.filterOnScreen();
+        QVERIFY2(v.display == ref.display, qPrintable(QStringLiteral("in place, round %1").arg(round)));
+        QCOMPARE(v.sourceImage, ref.sourceImage);
+    }
+}
+
+void TestVideoView::saveImage()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    VideoView v;
+    QImage f = solid(640, 480, qRgb(30, 60, 90));
+    showPlain(v, f);
+    v.setInvert(2);
+
+    SaveDriver driver;
+    driver.path = dir.filePath("frame");                // no extension is added
+    v.saveImage();
+    QCOMPARE(driver.dialogs, 1);
+    QVERIFY(driver.boxes.isEmpty());
+    QImage saved(driver.path, "JPEG");
+    QCOMPARE(saved.size(), QSize(640, 480));
+    const QRgb p = saved.pixel(320, 240);
+    QVERIFY(qAbs(qRed(p) - 225) <= 3 && qAbs(qGreen(p) - 195) <= 3 && qAbs(qBlue(p) - 165) <= 3);
+    QVERIFY(!QFile::exists(driver.path + ".jpg"));
+
+    // An existing file: the user is asked first; "No" keeps the file as it was.
+    v.setInvert(0);
+    const QByteArray before = [&] { QFile in(driver.path); in.open(QIODevice::ReadOnly); return in.readAll(); }();
+    driver.replace = false;
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 1);
+    QVERIFY(driver.boxes[0].contains("already exists"));
+    QFile kept(driver.path);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), before);
+    kept.close();
+    // "Yes" replaces it.
+    driver.replace = true;
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 2);
+    QCOMPARE(qRed(QImage(driver.path, "JPEG").pixel(320, 240)) / 10, 3);
+
+    // Cancelled: nothing written, nothing said.
+    driver.path.clear();
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 2);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"frame"});
+}
+
+void TestVideoView::saveImageFailures()
+{
+    QTemporaryDir dir;
+    SaveDriver driver;
+    // No frame yet: reported.
+    VideoView v;
+    driver.path = dir.filePath("empty.jpg");
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 1);
+    QVERIFY(driver.boxes[0].contains("could not be saved"));
+    QVERIFY(!QFile::exists(driver.path));
+
+    // A directory that does not exist: reported, nothing written.
+    QImage f = solid(640, 480, qRgb(1, 1, 1));
+    v.setImage(f);
+    driver.path = dir.filePath("missing/frame.jpg");
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 2);
+    QVERIFY(driver.boxes[1].contains(driver.path));
+    QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+QTEST_MAIN(TestVideoView)
+#include "tst_videoview.moc"

@@ -1,0 +1,116 @@
+#include "LowResPreview.h"
+
+#include "Outline.h"
+#include "Url.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Truncates toward zero, keeping the result inside a range that any int holds (positions far
+// off the slide still land far outside the widget); NaN lands off the widget too.
+int pixelOf(double v)
+{
+    constexpr double limit = 1000000.0;
+    if (std::isnan(v))
+        return -int(limit);
+    return int(std::clamp(v, -limit, limit));
+}
+
+} // namespace
+
+LowResPreview::LowResPreview(QWidget* parent, const char* name) : QWidget(parent)
+{
+    if (name)
+        setObjectName(QString::fromLatin1(name));
+    connect(&jpeg, &MyWebJPEG::newImageAvailable, this, &LowResPreview::loadImage);
+    physical = pixelToPhysical(QPoint(width() / 2, height() / 2));
+    destination = physical;
+}
+
+void LowResPreview::setServer(QString hostName)
+{
+    host = hostName;
+    server = QStringLiteral("http://") + hostName;
+}
+
+void LowResPreview::slideChange(QString& slide)
+{
+    jpeg.setURL(Url(host).raw(QStringLiteral("/small_slides/")).value(slide).str());
+    jpeg.get();
+}
+
+void LowResPreview::loadImage(QImage& img)
+{
+    if (img.isNull())       // no picture: keep the overview that is shown
+        return;
+    image = img;
+    redraw();
+}
+
+void LowResPreview::setPhysical(CoordinateTriple& t)
+{
+    physical = t;
+    redraw();
+}
+
+void LowResPreview::setDestination(CoordinateTriple& t)
+{
+    destination = t;
+    redraw();
+}
+
+QPoint LowResPreview::physicalToPixel(const CoordinateTriple& t) const
+{
+    const double px = width() * 0.013215276860050218 * (double(t.x) * 0.0001);
+    const double py = height() * 0.01987083954297069 * (double(t.y) * 0.0001);
+    return QPoint(pixelOf(px), pixelOf(py));
+}
+
+CoordinateTriple LowResPreview::pixelToPhysical(const QPoint& p) const
+{
+    // An empty widget maps as if it were one pixel wide or high, never dividing by zero.
+    const int w = std::max(width(), 1);
+    const int h = std::max(height(), 1);
+    CoordinateTriple t;
+    t.x = float(SlideWidthMm / w * p.x() * 10000);
+    t.y = float(SlideHeightMm / h * p.y() * 10000);
+    t.z = 0;
+    return t;
+}
+
+void LowResPreview::redraw()
+{
+    repaint();
+}
+
+void LowResPreview::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (!image.isNull()) {
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(rect(), image);
+    }
+    p.setBrush(Qt::NoBrush);
+    p.setPen(Qt::red);
+    const QPoint at = physicalToPixel(physical);
+    Outline::rect(p, at.x() - 7, at.y() - 5, 15, 10);
+    p.setPen(Qt::green);
+    const QPoint to = physicalToPixel(destination);
+    Outline::ellipse(p, to.x() - 16, to.y() - 16, 32, 32);
+}
+
+void LowResPreview::mousePressEvent(QMouseEvent* e)
+{
+    destination = pixelToPhysical(e->position().toPoint());
+    redraw();
+    emit destinationChanged(destination);
+}
+
+void LowResPreview::mouseMoveEvent(QMouseEvent* e)
+{
+    mousePressEvent(e);
+}

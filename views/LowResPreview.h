@@ -1,0 +1,54 @@
+#pragma once
+
+#include "CoordinateTriple.h"
+#include "MyWebJPEG.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+// The slide overview: a small JPEG of the whole slide scaled to the widget, the stage position
+// as a red rectangle and the chosen destination as a green circle. A press or a drag sets the
+// destination and reports it.
+class LowResPreview : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit LowResPreview(QWidget* parent = nullptr, const char* name = nullptr);
+
+    void setServer(QString host);
+
+    QPoint physicalToPixel(const CoordinateTriple& t) const;
+    CoordinateTriple pixelToPhysical(const QPoint& p) const;
+    void redraw();
+
+    // The overview stretches over this much stage, in mm, with stage (0, 0) at its top-left.
+    static constexpr double SlideWidthMm = 75.67;
+    static constexpr double SlideHeightMm = 50.325;
+
+    MyWebJPEG jpeg;
+    QImage image;
+    CoordinateTriple physical;
+    CoordinateTriple destination;
+    QString server;
+
+public slots:
+    void slideChange(QString& slide);
+    void setPhysical(CoordinateTriple& t);
+    void setDestination(CoordinateTriple& t);
+
+protected slots:
+    void loadImage(QImage& img);
+
+signals:
+    void destinationChanged(CoordinateTriple& t);
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    QString host;
+};
