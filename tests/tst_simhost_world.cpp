@@ -158,6 +158,7 @@ private slots:
     void pointListsOnTissue();
     void frameSizesAndInsets();
     void frameFieldFollowsStage();
+    void videoAgreesWithCalibration();
     void blurGrowsWithDefocus();
     void systemInformation();
     void stageStartsInFocus();
@@ -409,6 +410,60 @@ void TestSimHostWorld::frameFieldFollowsStage()
         const double otherField = meanDiff(down, QRect(0, 0, 600, 480), a, {40, 0});
         QVERIFY2(sameField < 8 && otherField > 2 * sameField,
                  qPrintable(QStringLiteral("%1 %2").arg(sameField).arg(otherField)));
+    }
+}
+
+// The field under the stage is what the whole-slide picture shows at the stage's pixel under
+// the calibration the client takes: the corrected file where there is one, else the base file.
+void TestSimHostWorld::videoAgreesWithCalibration()
+{
+    TestHost host;
+    World& w = host->world();
+    for (const QString& scope : {QStringLiteral("tall"), QStringLiteral("dark")}) {
+        const QString slide = w.mountedSlide(scope);
+        Marks base, used;
+        QVERIFY(parseFiducials(get(host, "/fiducials/" + slide).body, base));
+        const Got corrected = get(host, "/fiducials/" + slide + "." + scope + ".new");
+        QVERIFY(parseFiducials(corrected.status == 200 ? corrected.body : get(host, "/fiducials/" + slide).body, used));
+        const QImage ws = get(host, "/whole_slides/" + slide).image();
+        // Sure tissue or sure glass: every pixel of a square a little wider than the field agrees.
+        const int half = int(std::ceil(w.cameraField(scope).x() / (10000.0 * used.w) * (used.tr.x() - used.tl.x()) / 2));
+        auto kind = [&ws, half](QPoint c) {
+            int tissue = 0;
+            for (int dy = -half; dy <= half; ++dy)
+                for (int dx = -half; dx <= half; ++dx)
+                    tissue += sum(ws.pixel(c + QPoint(dx, dy))) <= 675;
+            return tissue == (2 * half + 1) * (2 * half + 1) ? 1 : (tissue == 0 ? 0 : -1);
+        };
+        const bool differs = corrected.status == 200 && used.tl != base.tl;
+        int plain[2] = {0, 0}, discriminating = 0;
+        SimStage& st = w.scope(scope)->stage;
+        for (double y = 200000; y <= 300000; y += 1100)
+            for (double x = 200000; x <= 560000; x += 1300) {
+                if (plain[0] == 6 && plain[1] == 6 && (discriminating == 8 || !differs))
+                    break;
+                const int k = kind(toPixel(used, {x, y}));
+                const int other = kind(toPixel(base, {x, y}));
+                if (k < 0 || (other == k ? plain[k] >= 6 : (other < 0 || discriminating >= 8)))
+                    continue;
+                (other == k ? plain[k] : discriminating)++;
+                st.x = x;
+                st.y = y;
+                st.z = w.focusUnderStage(scope, x, y);
+                const QImage frame = get(host, frameUrl(scope, "p&ps=1")).image();
+                double total = 0;
+                for (int j = 0; j < frame.height(); j += 4)
+                    for (int i = 0; i < frame.width(); i += 4)
+                        total += sum(frame.pixel(i, j));
+                const double mean = total / ((frame.height() / 4) * (frame.width() / 4));
+                QVERIFY2(k ? mean <= 675 : mean > 675, qPrintable(QStringLiteral("%1 at %2 %3: %4").arg(scope).arg(x).arg(y).arg(mean)));
+            }
+        QCOMPARE(plain[0], 6);
+        QCOMPARE(plain[1], 6);
+        // On "tall" the corrected file differs from the base one, and the video follows it.
+        QCOMPARE(differs, scope == QLatin1String("tall"));
+        if (differs)
+            QVERIFY(discriminating >= 3);
     }
 }
 
