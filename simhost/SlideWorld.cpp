@@ -90,6 +90,7 @@ constexpr Rgb kNucleus{98.0f, 66.0f, 154.0f};
 constexpr Rgb kChromatin{62.0f, 36.0f, 112.0f};
 constexpr Rgb kMark{38.0f, 38.0f, 44.0f};
 
+constexpr int kTile = 32;                  // pictures are rendered in tiles of this many pixels
 constexpr float kCellUm = 9.0f;            // cell spacing
 constexpr float kMembraneUm = 0.5f;        // half-width of the cell borders
 constexpr double kMarkArmUm = 1000.0;      // fiducial cross: half length of an arm
@@ -347,7 +348,6 @@ double SlideWorld::tissueAt(double x, double y) const
 void SlideWorld::render(QImage& out, const SlideView& view) const
 {
     const double pixelUm = std::max(std::hypot(view.du.x(), view.du.y()), std::hypot(view.dv.x(), view.dv.y())) / 10.0;
-    constexpr int kTile = 32;
     uchar* bits = out.bits();
     const qsizetype bpl = out.bytesPerLine();
     const int tileRows = (out.height() + kTile - 1) / kTile;
@@ -384,7 +384,7 @@ void SlideWorld::renderTile(uchar* rows, qsizetype bpl, int x0, int y0, int w, i
     while (step < 16 && double(step * 2) * pixelUm <= 6.0)
         step *= 2;
     const int nx = (w - 1) / step + 2, ny = (h - 1) / step + 2;
-    Macro lattice[(32 / 1 + 2) * (32 / 1 + 2)];
+    Macro lattice[(kTile + 1) * (kTile + 1)];
     float maxDensity = 0.0f;
     for (int b = 0; b < ny; ++b)
         for (int a = 0; a < nx; ++a) {
@@ -566,6 +566,9 @@ QImage SlideWorld::frame(QPointF centre, double fieldW, double fieldH, QSize fra
     QImage out(crop.size(), QImage::Format_RGB888);
     if (crop.isEmpty())
         return out;
+    // Far off the slide there is only empty stage: keep the noise lattices in integer range.
+    auto bounded = [](double v, double span) { return std::isfinite(v) ? std::clamp(v, -span, 2 * span) : -span; };
+    centre = {bounded(centre.x(), SlideGeometry::kWidthUnits), bounded(centre.y(), SlideGeometry::kHeightUnits)};
     const double px = fieldW / frameSize.width(), py = fieldH / frameSize.height();    // units per pixel
     const double left = centre.x() - fieldW / 2, top = centre.y() - fieldH / 2;
     const double sigma = std::min(blurUm, 500.0) * 10.0 / px;                          // in pixels

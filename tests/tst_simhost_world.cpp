@@ -376,6 +376,15 @@ void TestSimHostWorld::frameSizesAndInsets()
     const QImage soft = get(host, frameUrl("tall", "p&ps=1")).image();
     const QImage softInset = get(host, frameUrl("tall", "p&ps=1&x=300&y=200&inset=1")).image();
     QVERIFY(meanDiff(softInset, softInset.rect(), soft, {300, 200}) < 3);
+
+    // Far beyond the slide: bare stage, no failure.
+    for (const QPointF& far : {QPointF(-1e12, 1e15), QPointF(qInf(), -qInf())}) {
+        st.x = far.x();
+        st.y = far.y();
+        const QImage bare = get(host, frameUrl("tall", "p&ps=1")).image();
+        QCOMPARE(bare.size(), QSize(640, 480));
+        QVERIFY(sum(bare.pixel(320, 240)) > 675);
+    }
 }
 
 void TestSimHostWorld::frameFieldFollowsStage()
