@@ -52,6 +52,8 @@ World::World()
     scopes[1].schedule.append({QStringLiteral("guest"), t + 60, 30 * 60});
     // Someone else's booking on "tall", so "Reserve Now" grants time only up to it.
     scopes[0].schedule.append({QStringLiteral("alice"), t + 2 * 3600, 3600});
+
+    seedSlides();
 }
 
 qint64 World::now() const
