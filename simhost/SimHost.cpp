@@ -138,7 +138,10 @@ bool SimHost::handleRequest(const QHttpServerRequest& request, QTcpSocket* socke
 {
     const HostRequest r = decode(request);
     HostReply reply;
-    if (const auto s = scripts.constFind(r.route); s != scripts.constEnd())
+    // A script for one file's own path comes before one for its whole route.
+    if (const auto p = scripts.constFind(r.path); p != scripts.constEnd() && r.path != r.route)
+        reply = (*p)(r);
+    else if (const auto s = scripts.constFind(r.route); s != scripts.constEnd())
         reply = (*s)(r);
     else if (const auto h = routes.constFind(r.route); h != routes.constEnd())
         reply = (*h)(r);

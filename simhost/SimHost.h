@@ -54,7 +54,8 @@ public:
     // "iserv:<f>" and "icount:<f>" for the CGI programs, a path prefix ending in '/' for files.
     void addRoute(const QString& route, Handler handler);
 
-    // Test scripting: replace a route's answer, or delay it.
+    // Test scripting: replace a route's answer, or delay it. A script may also name one file's
+    // path ("/small_slides/S1"): it then answers for that file only.
     void script(const QString& route, Handler handler);
     void scriptReply(const QString& route, int status, const QByteArray& body, int delayMs = 0);
     void setDelay(const QString& route, int delayMs);

@@ -38,16 +38,10 @@ inline QImage noise(int w, int h, QRandomGenerator& rng)
     return img;
 }
 
-// Answers a slide-file request under `prefix` ("/small_slides/") for `name`, whether the host
-// routes that prefix as a whole or by the file's own path.
+// Answers a slide-file request under `prefix` ("/small_slides/") for `name` only.
 inline void scriptFile(SimHost& host, const QString& prefix, const QString& name, const HostReply& reply)
 {
-    const auto handler = [name, reply](const HostRequest& r) {
-        const QString path = r.path;
-        return path.endsWith(QLatin1Char('/') + name) ? reply : HostReply::notFound();
-    };
-    host.script(prefix, handler);
-    host.script(prefix + name, handler);
+    host.script(prefix + name, [reply](const HostRequest&) { return reply; });
 }
 
 }
