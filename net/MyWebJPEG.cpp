@@ -37,21 +37,28 @@ void MyWebJPEG::dataReady()
     }
     const auto* bytes = reinterpret_cast<const uchar*>(http->data());
     const int n = http->length();
-    // Decode into a temporary: a failed decode nulls its target, and the previous picture must
-    // stay in place.
+    // Decode into a temporary: a failed decode would null its target. The fetcher keeps its
+    // last picture, but announces a reply that does not decode as a null picture, so that no
+    // receiver shows the previous picture as the new one.
     if (mode == 1) {
         QImage decoded;
-        if (decoded.loadFromData(bytes, n, "JPEG"))
+        if (decoded.loadFromData(bytes, n, "JPEG")) {
             image = decoded;
-        else
+            emit newImageAvailable(image);
+        } else {
             qDebug() << "MyWebJPEG: reply of" << n << "bytes is not a JPEG:" << m_url;
-        emit newImageAvailable(image);
+            QImage none;
+            emit newImageAvailable(none);
+        }
     } else if (mode == 0) {
         QPixmap decoded;
-        if (decoded.loadFromData(bytes, uint(n), "JPEG", Qt::AutoColor))
+        if (decoded.loadFromData(bytes, uint(n), "JPEG", Qt::AutoColor)) {
             pixmap = decoded;
-        else
+            emit newPixmapAvailable(pixmap);
+        } else {
             qDebug() << "MyWebJPEG: reply of" << n << "bytes is not a JPEG:" << m_url;
-        emit newPixmapAvailable(pixmap);
+            QPixmap none;
+            emit newPixmapAvailable(none);
+        }
     }
 }

@@ -47,6 +47,7 @@ private slots:
     void calibrationRoads();
     void libraryDotsOnTissue();
     void overviewAndFrames();
+    void slideChangeWhileOverviewLoads();
 };
 
 void TestSlideViewsHost::calibrationRoads()
@@ -129,6 +130,34 @@ void TestSlideViewsHost::overviewAndFrames()
         const QSize expected[] = {{640, 480}, {800, 600}, {1024, 768}, {1280, 960}};
         QCOMPARE(w.imageView->sourceImage.size(), expected[ps - 1]);
     }
+}
+
+void TestSlideViewsHost::slideChangeWhileOverviewLoads()
+{
+    TestHost host;
+    MyWebJPEG direct;
+    QSignalSpy got(&direct, &MyWebJPEG::newImageAvailable);
+    direct.setURL(host.url("/small_slides/kidney02"));
+    direct.get();
+    QVERIFY(got.wait(10000));
+    const QImage kidney = got.at(0).at(0).value<QImage>();
+    host->clearLog();
+
+    // The first overview is still on its way when the second slide is chosen: the view ends on
+    // the second slide's overview, fetched once the first reply is in.
+    host->setDelay("/small_slides/", 300);
+    LowResPreview low;
+    low.resize(383, 255);
+    low.setServer(host.field());
+    QString first = QStringLiteral("liver01");
+    QString second = QStringLiteral("kidney02");
+    low.slideChange(first);
+    QTest::qWait(50);
+    low.slideChange(second);
+    QTRY_COMPARE_WITH_TIMEOUT(host->count("/small_slides/"), 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!low.jpeg.request()->isBusy() && !low.image.isNull(), 10000);
+    QCOMPARE(host->requests("/small_slides/").last().path, QStringLiteral("/small_slides/kidney02"));
+    QCOMPARE(low.image, kidney);
 }
 
 QTEST_MAIN(TestSlideViewsHost)

@@ -1,5 +1,6 @@
 #include "LowResPreview.h"
 
+#include "MyHTTP.h"
 #include "Outline.h"
 #include "Url.h"
 
@@ -27,6 +28,8 @@ LowResPreview::LowResPreview(QWidget* parent, const char* name) : QWidget(parent
     if (name)
         setObjectName(QString::fromLatin1(name));
     connect(&jpeg, &MyWebJPEG::newImageAvailable, this, &LowResPreview::loadImage);
+    // Runs after the fetcher has handed on the reply.
+    connect(jpeg.request(), qOverload<>(&MyHTTP::done), this, &LowResPreview::overviewRequestDone);
     physical = pixelToPhysical(QPoint(width() / 2, height() / 2));
     destination = physical;
 }
@@ -39,13 +42,31 @@ void LowResPreview::setServer(QString hostName)
 
 void LowResPreview::slideChange(QString& slide)
 {
-    jpeg.setURL(Url(host).raw(QStringLiteral("/small_slides/")).value(slide).str());
+    slideName = slide;
+    requestOverview();
+}
+
+void LowResPreview::requestOverview()
+{
+    if (jpeg.request()->isBusy()) {
+        stale = true;
+        return;
+    }
+    stale = false;
+    jpeg.setURL(Url(host).raw(QStringLiteral("/small_slides/")).value(slideName).str());
     jpeg.get();
+}
+
+void LowResPreview::overviewRequestDone()
+{
+    if (stale)
+        requestOverview();
 }
 
 void LowResPreview::loadImage(QImage& img)
 {
-    if (img.isNull())       // no picture: keep the overview that is shown
+    // No picture, or the overview of a slide no longer chosen: keep what is shown.
+    if (img.isNull() || stale)
         return;
     image = img;
     redraw();

@@ -49,6 +49,15 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
+private slots:
+    void overviewRequestDone();
+
 private:
+    void requestOverview();
+
     QString host;
+    QString slideName;
+    // The slide changed while an earlier overview was still on its way: that reply is not
+    // shown, and the current slide's overview is asked for once it is in.
+    bool stale = false;
 };
