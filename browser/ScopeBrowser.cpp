@@ -278,18 +278,14 @@ void ScopeBrowser::describeScope(int row)
 
 ScopeTimer* ScopeBrowser::entry(const QString& scopeName)
 {
-    for (ScopeTimer& t : timers)
-        if (t.name == scopeName)
-            return &t;
-    return nullptr;
+    const auto it = timerIndexOf.constFind(scopeName);
+    return it == timerIndexOf.constEnd() ? nullptr : &timers[*it];
 }
 
 const ScopeTimer* ScopeBrowser::timerFor(const QString& scopeName) const
 {
-    for (const ScopeTimer& t : timers)
-        if (t.name == scopeName)
-            return &t;
-    return nullptr;
+    const auto it = timerIndexOf.constFind(scopeName);
+    return it == timerIndexOf.constEnd() ? nullptr : &timers[*it];
 }
 
 ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName)
@@ -298,6 +294,7 @@ ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName)
         return *t;
     ScopeTimer t;
     t.name = scopeName;
+    timerIndexOf.insert(scopeName, int(timers.size()));
     timers.append(t);
     return timers.last();
 }
@@ -397,6 +394,12 @@ void ScopeBrowser::updateScopeControlEnablers()
             t.ended = true;
             t.announced = true;
             t.active = false;
+            // A booking that waited behind this window becomes the stored one; a later tick
+            // announces it.
+            if (!t.later.isEmpty()) {
+                const auto next = t.later.takeFirst();
+                t.setWindow(next.first, next.second);
+            }
             updateControlButton();
             refreshList(true);
         }
@@ -424,11 +427,18 @@ void ScopeBrowser::startSchedTimerFor(const QString& scopeName, qint64 wait, qin
 {
     const qint64 now = Clock::now();
     const qint64 start = now + wait;
-    const ScopeTimer& t = ensureEntry(scopeName);
-    // A window that has ended is replaced too, so a later booking is not lost.
+    ScopeTimer& t = ensureEntry(scopeName);
+    // A window that has ended is replaced too; a booking that begins after a window still to
+    // run waits behind it. Neither is lost.
     const bool stale = t.end != -1 && t.end <= now;
-    if (t.start == -1 || start < t.start || stale)
+    if (t.start == -1 || start < t.start || stale) {
+        // An earlier booking puts a window still to come behind it.
+        if (t.start != -1 && !stale)
+            t.queue(t.start, t.end);
         timingHelperFor(scopeName, now, start, start + length);
+    } else {
+        t.queue(start, start + length);
+    }
 }
 
 void ScopeBrowser::timingHelper(long now, long start, long end)

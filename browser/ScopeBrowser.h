@@ -6,6 +6,7 @@
 #include "ui_ScopeBrowser.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QList>
 #include <QTimer>
 #include <optional>
@@ -97,6 +98,7 @@ private:
     QList<ScopeRecord> scopes;
     Auth auth;
     QList<ScopeTimer> timers;
+    QHash<QString, int> timerIndexOf;       // entry of each microscope name
     bool firstConnect = true;
     int timerIndex = 0;
     bool sweeping = false;

@@ -43,6 +43,10 @@ std::optional<qint64> ReplyText::Scanner::decimal()
     if (end == begin)
         return std::nullopt;
     p += int(end - begin);
+    // No number of the protocol comes near this; larger ones are not read, so that times and
+    // durations can be added without overflow.
+    if (errno == ERANGE || v > MaxDecimal || v < -MaxDecimal)
+        return std::nullopt;
     return qint64(v);
 }
 

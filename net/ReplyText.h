@@ -11,6 +11,8 @@ class MyHTTP;
 class ReplyText
 {
 public:
+    static constexpr qint64 MaxDecimal = qint64(1) << 40;
+
     explicit ReplyText(const QByteArray& bytes) : b(bytes) {}
     explicit ReplyText(MyHTTP* http);
 
@@ -36,7 +38,7 @@ public:
         bool atEnd() const { return p >= s.size(); }
         int pos() const { return p; }
         std::optional<QByteArray> word();           // "%s"
-        std::optional<qint64> decimal();            // "%ld", base 10 only
+        std::optional<qint64> decimal();            // "%ld", base 10, |v| <= MaxDecimal
         std::optional<quint32> hex();               // "%x"
         std::optional<double> real();               // "%f", finite values only
     private:

@@ -6,6 +6,8 @@
 #include "ServiceConfig.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTest>
 
 namespace {
@@ -29,6 +31,7 @@ private slots:
     void refreshShorterList();
     void busyConnectSendsOnce();
     void returnOnRowDescribesOnly();
+    void hostMarkupLoadsNothing();
     void brokenTransportsToLogInCheck_data();
     void brokenTransportsToLogInCheck();
     void hostileListsLeaveStateIntact_data();
@@ -300,6 +303,38 @@ void TestScopeBrowser::returnOnRowDescribesOnly()
     QTest::qWait(100);
     QCOMPARE(b.slideList->item(0)->text(), QStringLiteral("heart21"));
     QCOMPARE(host->count("iserv:i"), 1);            // the default button was not pressed
+}
+
+void TestScopeBrowser::hostMarkupLoadsNothing()
+{
+    // Markup from the host is shown as rich text, but names no file the program would read.
+    QTemporaryDir dir;
+    const QString png = dir.filePath("local.png");
+    QImage(8, 8, QImage::Format_RGB32).save(png);
+    const QByteArray img = "<img src=\"" + png.toLatin1() + "\">";
+    TestHost host;
+    host->world().banner = "<p>Banner " + QString::fromLatin1(img) + "</p>\n";
+    host->world().scopes[0].description = "<b>tall</b>" + QString::fromLatin1(img);
+    ScopeBrowser b;
+    BoxCloser boxes;
+    QVERIFY(connectAndSweep(b, host));
+    QVERIFY(b.bannerBox->toPlainText().contains("Banner"));
+    QVERIFY(b.descriptionBox->toHtml().contains("<b>") || b.descriptionBox->toHtml().contains("font-weight"));
+    const QUrl url = QUrl::fromLocalFile(png);
+    for (QTextDocument* doc : {b.bannerBox->document(), b.descriptionBox->document()})
+        for (const QUrl& u : {QUrl(png), url}) {
+            const QVariant r = doc->resource(QTextDocument::ImageResource, u);
+            QVERIFY(r.isNull() || (r.typeId() == QMetaType::QByteArray && r.toByteArray().isEmpty()));
+        }
+
+    // A microscope name with markup is shown as it is in the boxes that name it.
+    host->world().scopes[0].name = "<b>x</b>";
+    b.connectToServer->click();
+    QTRY_VERIFY(!b.isListing());
+    b.scopeListBox->setCurrentRow(0);
+    b.schedButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QVERIFY(boxes.seen[0].text.contains("\"<b>x</b>\""));
 }
 
 void TestScopeBrowser::brokenTransportsToLogInCheck_data()

@@ -50,6 +50,7 @@ private slots:
     void bookingsTakenIn();
     void realTimerWindow();
     void twoEventsInOneTickKeepTheRow();
+    void bookingsQueueBehindStoredWindow();
 };
 
 void TestWatch::runningWindowActiveAtOnce()
@@ -221,7 +222,7 @@ void TestWatch::unreachableSweepGoesOn()
 void TestWatch::malformedSweepRepliesLeaveEntries()
 {
     TestHost host;
-    for (const char* name : {"extra1", "extra2"}) {
+    for (const char* name : {"extra1", "extra2", "extra3", "extra4"}) {
         SimScope extra;
         extra.name = name;
         extra.slides = {"x01"};
@@ -230,13 +231,14 @@ void TestWatch::malformedSweepRepliesLeaveEntries()
     int n = 0;
     host->script("iserv:cwt", [&n](const HostRequest&) {
         // "*", a single number, words, nothing, and 5 MB of digits without a second number.
-        const QByteArray replies[] = {"*", "-30", "abc def", "", QByteArray(5 * 1024 * 1024, '7')};
-        return HostReply::text(replies[n++ % 5]);
+        const QByteArray replies[] = {"*", "-30", "abc def", "", QByteArray(5 * 1024 * 1024, '7'),
+                                      "9223372036854775807 600", "-5 99999999999999999999"};
+        return HostReply::text(replies[n++ % 7]);
     });
     ScopeBrowser b;
     BoxCloser boxes;
     QVERIFY(connectAndSweep(b, host));
-    QCOMPARE(b.watchEntries().size(), 5);
+    QCOMPARE(b.watchEntries().size(), 7);
     for (const ScopeTimer& t : b.watchEntries()) {
         QCOMPARE(t.start, -1);
         QCOMPARE(t.end, -1);
@@ -339,6 +341,45 @@ void TestWatch::twoEventsInOneTickKeepTheRow()
     QCOMPARE(b.scopeListBox->currentRow(), 2);
     QVERIFY(!b.beginButton->isEnabled());
     b.scopeListBox->setCurrentRow(1);
+    QVERIFY(b.beginButton->isEnabled());
+}
+
+void TestWatch::bookingsQueueBehindStoredWindow()
+{
+    // Bookings that begin after the window the entry holds are not lost: each is announced
+    // once the window before it has ended.
+    FakeClock clock;
+    TestHost host;
+    quiet(host, clock);
+    host->world().scopes[0].schedule.append({"guest", clock.t - 10, 100});     // running
+    ScopeBrowser b;
+    BoxCloser boxes;
+    QVERIFY(connectAndSweep(b, host));
+    QVERIFY(b.beginButton->isEnabled());
+    b.startSchedTimerFor("tall", 3600, 600);        // behind the running window
+    b.startSchedTimerFor("tall", 1000, 60);         // earlier, still behind it
+    QVERIFY(b.timerFor("tall")->active);
+    const qint64 t0 = clock.t;
+
+    clock.t = t0 + 95;
+    tick(b);
+    QTRY_VERIFY(!b.isListing());
+    QVERIFY(!b.beginButton->isEnabled());
+    QCOMPARE(b.timerFor("tall")->start, t0 + 1000);
+    clock.t = t0 + 1001;
+    tick(b);
+    QCOMPARE(countTitle(boxes, "Control Message"), 1);
+    QTRY_VERIFY(!b.isListing());
+    QVERIFY(b.beginButton->isEnabled());
+    clock.t = t0 + 1061;
+    tick(b);
+    QTRY_VERIFY(!b.isListing());
+    QVERIFY(!b.beginButton->isEnabled());
+    // The first booking waited behind the second; it is the one announced last.
+    clock.t = t0 + 3601;
+    tick(b);
+    QCOMPARE(countTitle(boxes, "Control Message"), 2);
+    QTRY_VERIFY(!b.isListing());
     QVERIFY(b.beginButton->isEnabled());
 }
 

@@ -13,6 +13,7 @@ bool show(QMessageBox::Icon icon, QWidget* parent, const QString& caption, const
 {
     QPointer<QWidget> owner(parent);
     QPointer<QMessageBox> box = new QMessageBox(icon, caption, text, QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText);     // texts may hold names from the host: never markup
     ++boxesOpen;
     box->exec();
     --boxesOpen;
