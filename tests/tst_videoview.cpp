@@ -1,5 +1,6 @@
 // Video frame view: colour bands, the four passes, the processing region, the focus box and
 // saving; the fast passes against the pixel-at-a-time reference.
+#include "TestImages.h"
 #include "VideoReference.h"
 #include "VideoView.h"
 
@@ -40,18 +41,9 @@ QImage frameOf(int w, int h, const std::function<QRgb(int, int)>& colour)
     return img;
 }
 
-QImage solid(int w, int h, QRgb c)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(c);
-    return img;
-}
+using TestImages::solid;
 
-QRgb shown(const VideoView& v, int x, int y)
-{
-    return v.display.pixel(x, y) & 0xffffffu;
-}
-
+QRgb shown(const VideoView& v, int x, int y) { return v.display.pixel(x, y) & 0xffffffu; }
 QRgb rgb(int r, int g, int b) { return qRgb(r, g, b) & 0xffffffu; }
 
 // A view with every pass off, showing `frame`.
@@ -78,7 +70,6 @@ public:
     QString path;
     bool replace = false;
     QStringList boxes;          // texts of every message box seen
-    int dialogs = 0;
 
     SaveDriver()
     {
@@ -97,7 +88,6 @@ private:
             if (dlg->objectName() != QLatin1String("file dialog"))
                 return;
             dlg->setProperty("brolt_seen", true);
-            ++dialogs;
             if (path.isEmpty()) {
                 QMetaObject::invokeMethod(dlg, "reject", Qt::QueuedConnection);
                 return;
