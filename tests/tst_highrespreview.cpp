@@ -20,41 +20,33 @@ QByteArray slideJpeg(QRgb colour)
     return TestImages::jpeg(TestImages::solid(HighResPreview::ImageWidth, HighResPreview::ImageHeight, colour));
 }
 
-// A host serving slide files and point lists from tables that a test fills.
+// A host serving slide files and point lists from a table that a test fills.
 struct Site
 {
     TestHost host;
-    QHash<QString, HostReply> files;    // by path
-    QHash<QString, HostReply> lists;    // by "<f>:<s or j>"
+    QHash<QString, HostReply> replies;  // by path, or by "<f>:<s or j>" for point lists
 
     Site()
     {
         for (const QString& prefix : {QStringLiteral("/whole_slides/"), QStringLiteral("/fiducials/")}) {
             host->addRoute(prefix, [](const HostRequest&) { return HostReply::notFound(); });
-            host->script(prefix, [this](const HostRequest& r) { return files.value(r.path, HostReply::notFound()); });
+            host->script(prefix, [this](const HostRequest& r) { return replies.value(r.path, HostReply::notFound()); });
         }
         for (const QString& f : {QStringLiteral("sl"), QStringLiteral("sbl"), QStringLiteral("jl")})
             host->script(QStringLiteral("icount:") + f, [this, f](const HostRequest& r) {
-                return lists.value(f + ':' + (r.has("j") ? r.value("j") : r.value("s")), HostReply::notFound());
+                return replies.value(f + ':' + (r.has("j") ? r.value("j") : r.value("s")), HostReply::notFound());
             });
     }
-    static HostReply delayed(HostReply r, int delayMs)
-    {
-        r.delayMs = delayMs;
-        return r;
-    }
+    void add(const QString& key, HostReply r, int delayMs) { r.delayMs = delayMs; replies.insert(key, r); }
     void image(const QString& slide, const QByteArray& jpeg, int delayMs = 0)
     {
-        files.insert("/whole_slides/" + slide, delayed(HostReply::jpeg(jpeg), delayMs));
+        add("/whole_slides/" + slide, HostReply::jpeg(jpeg), delayMs);
     }
     void fiducials(const QString& path, const QByteArray& text, int delayMs = 0)
     {
-        files.insert("/fiducials/" + path, delayed(HostReply::text(text), delayMs));
+        add("/fiducials/" + path, HostReply::text(text), delayMs);
     }
-    void list(const QString& key, const QByteArray& text, int delayMs = 0)
-    {
-        lists.insert(key, delayed(HostReply::text(text), delayMs));
-    }
+    void list(const QString& key, const QByteArray& text, int delayMs = 0) { add(key, HostReply::text(text), delayMs); }
     // The paths (files) or raw queries (lists) asked for on a route, in order.
     QStringList asked(const QString& route) const
     {
