@@ -2,7 +2,6 @@
 #include "sched_support.h"
 
 #include "Auth.h"
-#include "MyHTTP.h"
 
 #include <QSignalSpy>
 #include <QTest>
