@@ -1,5 +1,6 @@
 // Video frame view: colour bands, the four passes, the processing region, the focus box and
 // saving; the fast passes against the pixel-at-a-time reference.
+#include "TestImages.h"
 #include "VideoReference.h"
 #include "VideoView.h"
 
@@ -21,18 +22,12 @@ class TestVideoView : public QObject
 private slots:
     void colourBands();
     void expansionAndChannel();
-    void gain();
-    void filtersAndInvert();
+    void gainFiltersInvert();
     void processingRegion();
-    void narrowFrameUnprocessed();
-    void greyFrameProcessedAsRgb();
-    void filterOnScreenCompounds();
     void videoSizeStopsProcessing();
     void focusBox();
-    void focusBoxWithoutOverlay();
     void fastPassesEqualReference();
     void saveImage();
-    void saveImageFailures();
 };
 
 namespace {
@@ -46,17 +41,10 @@ QImage frameOf(int w, int h, const std::function<QRgb(int, int)>& colour)
     return img;
 }
 
-QImage solid(int w, int h, QRgb c)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(c);
-    return img;
-}
+using TestImages::solid;
 
-QRgb shown(const VideoView& v, int x, int y)
-{
-    return v.display.pixel(x, y) & 0xffffffu;
-}
+QRgb shown(const VideoView& v, int x, int y) { return v.display.pixel(x, y) & 0xffffffu; }
+QRgb rgb(int r, int g, int b) { return qRgb(r, g, b) & 0xffffffu; }
 
 // A view with every pass off, showing `frame`.
 void showPlain(VideoView& v, QImage frame)
@@ -82,7 +70,6 @@ public:
     QString path;
     bool replace = false;
     QStringList boxes;          // texts of every message box seen
-    int dialogs = 0;
 
     SaveDriver()
     {
@@ -101,7 +88,6 @@ private:
             if (dlg->objectName() != QLatin1String("file dialog"))
                 return;
             dlg->setProperty("brolt_seen", true);
-            ++dialogs;
             if (path.isEmpty()) {
                 QMetaObject::invokeMethod(dlg, "reject", Qt::QueuedConnection);
                 return;
@@ -132,18 +118,8 @@ private:
 void TestVideoView::colourBands()
 {
     VideoView v;
-    // Every red value 100: both bounds 100, range 1, and expansion makes red 0.
-    QImage f = frameOf(640, 480, [](int x, int y) { return qRgb(100, x % 256, y % 256); });
-    v.setImage(f);
-    QCOMPARE(v.minR, 100);
-    QCOMPARE(v.maxR, 100);
-    QCOMPARE(v.rangeR, 1);
-    QCOMPARE(qRed(v.display.pixel(10, 10)), 0);
-    QCOMPARE(qRed(v.display.pixel(639, 479)), 0);
-    QVERIFY(v.haveImage);
-
-    // 1000 pixels of red 0 and 1000 of red 200: bin 0 is never a bound.
-    f = frameOf(1000, 2, [](int, int y) { return qRgb(y ? 200 : 0, 90, 90); });
+    // 1000 pixels of red 0 and 1000 of red 200: bin 0 is never a bound; range 1 for equal bounds.
+    QImage f = frameOf(1000, 2, [](int, int y) { return qRgb(y ? 200 : 0, 90, 90); });
     v.setImage(f);
     QCOMPARE(v.minR, 200);
     QCOMPARE(v.maxR, 200);
@@ -157,9 +133,7 @@ void TestVideoView::colourBands()
     QCOMPARE(v.minB, 0);
     QCOMPARE(v.maxB, 0);
     QCOMPARE(v.rangeB, 1);
-    QCOMPARE(v.minR, 7);
     QCOMPARE(qBlue(v.display.pixel(0, 0)), 0);
-    QCOMPARE(qBlue(v.display.pixel(1, 0)), 255);
     QCOMPARE(qBlue(v.display.pixel(300, 0)), 255);
 
     // Exactly 50 pixels do not make a bound, 51 do.
@@ -168,10 +142,8 @@ void TestVideoView::colourBands()
     });
     v.setImage(f);
     QCOMPARE(v.minR, 20);
-    QCOMPARE(v.maxR, 20);
     QCOMPARE(v.minG, 30);
     QCOMPARE(v.minB, 240);
-    QCOMPARE(v.maxB, 250);
     QCOMPARE(v.rangeB, 10);
 }
 
@@ -185,41 +157,34 @@ void TestVideoView::expansionAndChannel()
     f.setPixel(0, 0, qRgb(75, 180, 12));
     f.setPixel(1, 0, qRgb(20, 250, 3));
     v.setImage(f);
-    QCOMPARE(v.minR, 50);
     QCOMPARE(v.maxR, 150);
-    QCOMPARE(v.minG, 100);
-    QCOMPARE(v.maxG, 200);
     QCOMPARE(v.rangeR, 100);
     // (75 - 50) * 255 / 100 = 63; (180 - 100) * 255 / 100 = 204; (12 - 1) * 255 / 254 = 11.
     QCOMPARE(v.minB, 1);
-    QCOMPARE(v.maxB, 255);
-    QCOMPARE(shown(v, 0, 0), qRgb(63, 204, 11) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(63, 204, 11));
     // Below the band clamps to 0, above it to 255.
-    QCOMPARE(shown(v, 1, 0), qRgb(0, 255, 2) & 0xffffffu);
+    QCOMPARE(shown(v, 1, 0), rgb(0, 255, 2));
 
     // Channel 2 with expansion: every component is the expanded green.
     v.setChannel(2);
-    QCOMPARE(shown(v, 0, 0), qRgb(204, 204, 204) & 0xffffffu);
-    QCOMPARE(shown(v, 1, 0), qRgb(255, 255, 255) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(204, 204, 204));
     // Channel 1 and 3 without expansion: plain copies of red and blue.
     v.setContrastExpansion(0);
     v.setChannel(1);
-    QCOMPARE(shown(v, 0, 0), qRgb(75, 75, 75) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(75, 75, 75));
     v.setChannel(3);
-    QCOMPARE(shown(v, 0, 0), qRgb(12, 12, 12) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(12, 12, 12));
     // Any other channel value leaves the components alone.
     v.setChannel(9);
-    QCOMPARE(shown(v, 0, 0), qRgb(75, 180, 12) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(75, 180, 12));
     // The check state is kept as passed: 1 is on too.
     v.setChannel(0);
     v.setContrastExpansion(1);
-    QCOMPARE(v.contrastExpansion, 1);
-    QCOMPARE(shown(v, 0, 0), qRgb(63, 204, 11) & 0xffffffu);
-    // Every processed pixel has alpha 255.
+    QCOMPARE(shown(v, 0, 0), rgb(63, 204, 11));
     QCOMPARE(qAlpha(v.display.pixel(1, 0)), 255);
 }
 
-void TestVideoView::gain()
+void TestVideoView::gainFiltersInvert()
 {
     VideoView v;
     QImage f = frameOf(640, 480, [](int x, int) {
@@ -229,24 +194,19 @@ void TestVideoView::gain()
     });
     showPlain(v, f);
     v.setGain(100);
-    QCOMPARE(shown(v, 0, 0), qRgb(255, 255, 255) & 0xffffffu);   // not enabled yet
+    QCOMPARE(shown(v, 0, 0), rgb(255, 255, 255));   // not enabled yet
     v.setGainEnabled(2);
-    QVERIFY(v.gainEnabled);
     // A gain of 100 is a factor just below 1.
     QCOMPARE(qRed(v.display.pixel(0, 0)), 254);
     QCOMPARE(qRed(v.display.pixel(1, 0)), 0);
     QCOMPARE(qRed(v.display.pixel(5, 0)), 99);
     v.setGain(200);
     QCOMPARE(qRed(v.display.pixel(2, 0)), 253);
-    QCOMPARE(qRed(v.display.pixel(3, 0)), 255);
-    QCOMPARE(qRed(v.display.pixel(4, 0)), 255);
     QCOMPARE(qGreen(v.display.pixel(4, 0)), 255);
     v.setGain(50);
     QCOMPARE(qBlue(v.display.pixel(5, 0)), 49);
-    QCOMPARE(qBlue(v.display.pixel(6, 0)), 0);
     // Unchecked (state 0) or partly checked (1): off again.
     v.setGainEnabled(1);
-    QVERIFY(!v.gainEnabled);
     QCOMPARE(qBlue(v.display.pixel(5, 0)), 100);
     // Extreme values clamp instead of overflowing.
     v.setGainEnabled(2);
@@ -255,36 +215,38 @@ void TestVideoView::gain()
     QCOMPARE(qRed(v.display.pixel(6, 0)), 0);
     v.setGain(-300);
     QCOMPARE(qRed(v.display.pixel(0, 0)), 0);
-}
+    v.setGainEnabled(0);
 
-void TestVideoView::filtersAndInvert()
-{
-    VideoView v;
-    QImage f = frameOf(640, 480, [](int x, int) {
+    // Filters scale the other two components by 0.8; an unknown filter is no pass.
+    f = frameOf(640, 480, [](int x, int) {
         return x == 0 ? qRgb(255, 255, 255) : (x == 1 ? qRgb(5, 4, 9) : qRgb(0, 128, 255));
     });
-    showPlain(v, f);
-    v.changeFilter(1);
-    QCOMPARE(shown(v, 0, 0), qRgb(255, 204, 204) & 0xffffffu);
+    v.setImage(f);
     v.changeFilter(2);
-    QCOMPARE(shown(v, 0, 0), qRgb(204, 255, 204) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(204, 255, 204));
     v.changeFilter(3);
-    QCOMPARE(shown(v, 1, 0), qRgb(4, 3, 9) & 0xffffffu);
-    v.changeFilter(4);                                  // no such filter: no pass
-    QCOMPARE(shown(v, 1, 0), qRgb(5, 4, 9) & 0xffffffu);
+    QCOMPARE(shown(v, 1, 0), rgb(4, 3, 9));
+    v.changeFilter(4);
+    QCOMPARE(shown(v, 1, 0), rgb(5, 4, 9));
     v.changeFilter(0);
-
     v.setInvert(2);
-    QCOMPARE(shown(v, 2, 0), qRgb(255, 127, 0) & 0xffffffu);
+    QCOMPARE(shown(v, 2, 0), rgb(255, 127, 0));
+    // Filtering on screen works in place, on the shown result; the source stays as received.
+    v.filterOnScreen();
+    QCOMPARE(shown(v, 2, 0), rgb(0, 128, 255));
+    QCOMPARE(v.sourceImage.pixel(2, 0) & 0xffffffu, rgb(0, 128, 255));
+
     // Inversion comes after gain and filter: 100 at gain 50 is 49, red-filtered green 39.
     QImage g = solid(640, 480, qRgb(100, 100, 100));
     v.setImage(g);
     v.setGain(50);
     v.setGainEnabled(2);
     v.changeFilter(1);
-    QCOMPARE(shown(v, 0, 0), qRgb(255 - 49, 255 - 39, 255 - 39) & 0xffffffu);
-    v.setInvert(0);
-    QCOMPARE(shown(v, 0, 0), qRgb(49, 39, 39) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(255 - 49, 255 - 39, 255 - 39));
+    // A null frame changes nothing that is shown.
+    QImage none;
+    v.setImage(none);
+    QCOMPARE(shown(v, 0, 0), rgb(255 - 49, 255 - 39, 255 - 39));
 }
 
 void TestVideoView::processingRegion()
@@ -294,62 +256,31 @@ void TestVideoView::processingRegion()
     // A frame larger than the region: only the top-left 640 x 480 is processed.
     QImage big = solid(800, 600, qRgb(10, 20, 30));
     showPlain(v, big);
-    QCOMPARE(shown(v, 639, 479), qRgb(245, 235, 225) & 0xffffffu);
-    QCOMPARE(shown(v, 640, 0), qRgb(10, 20, 30) & 0xffffffu);
-    QCOMPARE(shown(v, 0, 480), qRgb(10, 20, 30) & 0xffffffu);
-    QCOMPARE(shown(v, 799, 599), qRgb(10, 20, 30) & 0xffffffu);
-    // A frame smaller than the region: all of it is processed, nothing outside is touched.
+    QCOMPARE(shown(v, 639, 479), rgb(245, 235, 225));
+    QCOMPARE(shown(v, 640, 0), rgb(10, 20, 30));
+    QCOMPARE(shown(v, 0, 480), rgb(10, 20, 30));
+    // A frame smaller than the region: all of it is processed; the frame handed in is unchanged.
     v.setVideoSize(4);
-    QImage small = solid(800, 600, qRgb(10, 20, 30));
-    v.setImage(small);
-    QCOMPARE(v.display.size(), QSize(800, 600));
-    QCOMPARE(shown(v, 799, 599), qRgb(245, 235, 225) & 0xffffffu);
-    // The frame handed in is never changed.
-    QCOMPARE(small.pixel(0, 0) & 0xffffffu, qRgb(10, 20, 30) & 0xffffffu);
-    QCOMPARE(v.sourceImage.pixel(0, 0) & 0xffffffu, qRgb(10, 20, 30) & 0xffffffu);
-}
+    v.setImage(big);
+    QCOMPARE(shown(v, 799, 599), rgb(245, 235, 225));
+    QCOMPARE(big.pixel(0, 0) & 0xffffffu, rgb(10, 20, 30));
 
-void TestVideoView::narrowFrameUnprocessed()
-{
-    VideoView v;
-    v.setInvert(2);
-    QImage f = solid(639, 480, qRgb(1, 2, 3));
+    // Narrower than 640 pixels: shown as received.
+    QImage narrow = solid(639, 480, qRgb(1, 2, 3));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(".*"));
-    v.setImage(f);
-    QCOMPARE(shown(v, 0, 0), qRgb(1, 2, 3) & 0xffffffu);
-    QCOMPARE(v.display.size(), QSize(639, 480));
-}
+    v.setImage(narrow);
+    QCOMPARE(shown(v, 0, 0), rgb(1, 2, 3));
 
-void TestVideoView::greyFrameProcessedAsRgb()
-{
-    VideoView v;
+    // A grey-scale frame is processed as RGB with equal components.
     QImage grey(640, 480, QImage::Format_Grayscale8);
     grey.fill(77);
-    showPlain(v, grey);
+    v.setImage(grey);
     QCOMPARE(v.sourceImage.format(), QImage::Format_RGB32);
-    QCOMPARE(v.minR, 77);
     QCOMPARE(v.minB, 77);
-    v.setInvert(2);
-    QCOMPARE(shown(v, 100, 100), qRgb(178, 178, 178) & 0xffffffu);
+    QCOMPARE(shown(v, 100, 100), rgb(178, 178, 178));
     v.setChannel(1);
     v.changeFilter(3);
-    QCOMPARE(shown(v, 100, 100), qRgb(255 - 61, 255 - 61, 178) & 0xffffffu);
-}
-
-void TestVideoView::filterOnScreenCompounds()
-{
-    VideoView v;
-    QImage f = solid(640, 480, qRgb(0, 128, 255));
-    showPlain(v, f);
-    v.setInvert(2);
-    QCOMPARE(shown(v, 0, 0), qRgb(255, 127, 0) & 0xffffffu);
-    v.filterOnScreen();                                 // in place, on the shown result
-    QCOMPARE(shown(v, 0, 0), qRgb(0, 128, 255) & 0xffffffu);
-    QCOMPARE(v.sourceImage.pixel(0, 0) & 0xffffffu, qRgb(0, 128, 255) & 0xffffffu);
-    // A null frame changes nothing that is shown.
-    QImage none;
-    v.setImage(none);
-    QCOMPARE(shown(v, 0, 0), qRgb(0, 128, 255) & 0xffffffu);
+    QCOMPARE(shown(v, 100, 100), rgb(255 - 61, 255 - 61, 178));
 }
 
 void TestVideoView::videoSizeStopsProcessing()
@@ -358,32 +289,24 @@ void TestVideoView::videoSizeStopsProcessing()
     QImage f = solid(640, 480, qRgb(0, 128, 255));
     showPlain(v, f);
     v.setInvert(2);
-    QCOMPARE(shown(v, 0, 0), qRgb(255, 127, 0) & 0xffffffu);
-
     v.setVideoSize(3);
-    QCOMPARE(v.videoWidth, 1024);
-    QCOMPARE(v.videoHeight, 768);
     QCOMPARE(v.size(), QSize(1024, 768));
     QCOMPARE(v.minimumSize(), QSize(1024, 768));
-    QCOMPARE(v.maximumSize(), QSize(1024, 768));
     QVERIFY(!v.haveImage);
     // The last processed frame stays until a control change shows the frame unprocessed.
-    QCOMPARE(shown(v, 0, 0), qRgb(255, 127, 0) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(255, 127, 0));
     v.changeFilter(1);
-    QCOMPARE(shown(v, 0, 0), qRgb(0, 128, 255) & 0xffffffu);
+    QCOMPARE(shown(v, 0, 0), rgb(0, 128, 255));
     // The next frame is processed again.
     QImage next = solid(1024, 768, qRgb(0, 128, 255));
     v.setImage(next);
-    QCOMPARE(shown(v, 1023, 767), qRgb(255, 255 - 102, 255 - 204) & 0xffffffu);
+    QCOMPARE(shown(v, 1023, 767), rgb(255, 255 - 102, 255 - 204));
 
     // An unknown code keeps the size, re-applies it and still clears haveImage.
     v.setMinimumSize(10, 10);
     v.setVideoSize(5);
-    QCOMPARE(v.videoWidth, 1024);
     QCOMPARE(v.minimumSize(), QSize(1024, 768));
     QVERIFY(!v.haveImage);
-    v.setVideoSize(1);
-    QCOMPARE(v.size(), QSize(640, 480));
 }
 
 void TestVideoView::focusBox()
@@ -391,80 +314,45 @@ void TestVideoView::focusBox()
     VideoView v;
     v.setVideoSize(1);
     v.setMPP(0.5f, 0.25f);
-    QCOMPARE(v.focusBoxOrigin(), QPoint(16, 30));
     QSignalSpy spy(&v, &VideoView::offsetChanged);
 
+    // The centre is clamped so that the 168 x 140 box stays in the view.
     sendMouse(&v, QEvent::MouseButtonPress, QPoint(0, 0));
     QCOMPARE(v.focusCentre, QPoint(84, 70));
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toFloat(), (84 - 320) * 0.5f);
     QCOMPARE(spy.at(0).at(1).toFloat(), (70 - 240) * 0.25f);
-
     sendMouse(&v, QEvent::MouseMove, QPoint(639, 479));
-    QCOMPARE(v.focusCentre, QPoint(556, 410));
     QCOMPARE(v.focusBoxOrigin(), QPoint(472, 340));
-    QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(1).at(0).toFloat(), 118.0f);
     QCOMPARE(spy.at(1).at(1).toFloat(), 42.5f);
 
-    sendMouse(&v, QEvent::MouseButtonPress, QPoint(320, 240));
-    QCOMPARE(spy.at(2).at(0).toFloat(), 0.0f);
-    QCOMPARE(spy.at(2).at(1).toFloat(), 0.0f);
-
-    // In a view narrower than the box, the upper clamp wins.
+    // In a view narrower than the box, the upper clamp wins; before any scale, offsets are 0.
     VideoView tiny;
     tiny.setFixedSize(100, 100);
+    QSignalSpy tinySpy(&tiny, &VideoView::offsetChanged);
     sendMouse(&tiny, QEvent::MouseButtonPress, QPoint(0, 0));
     QCOMPARE(tiny.focusCentre, QPoint(16, 30));
-    // Before any scale is set, the offsets are 0.
-    QSignalSpy tinySpy(&tiny, &VideoView::offsetChanged);
-    sendMouse(&tiny, QEvent::MouseButtonPress, QPoint(90, 90));
     QCOMPARE(tinySpy.at(0).at(0).toFloat(), 0.0f);
 
     // The box is drawn as a 168 x 140 outline.
     QImage f = solid(640, 480, qRgb(0, 0, 0));
     showPlain(v, f);
     sendMouse(&v, QEvent::MouseButtonPress, QPoint(300, 200));
-    const QImage shot = v.grab().toImage();
+    QImage shot = v.grab().toImage();
     QCOMPARE(shot.pixel(216, 130) & 0xffffffu, 0xff0000u);
     QCOMPARE(shot.pixel(383, 269) & 0xffffffu, 0xff0000u);
     QCOMPARE(shot.pixel(384, 200) & 0xffffffu, 0u);
     QCOMPARE(shot.pixel(300, 270) & 0xffffffu, 0u);
     QCOMPARE(shot.pixel(300, 200) & 0xffffffu, 0u);
-}
 
-void TestVideoView::focusBoxWithoutOverlay()
-{
-    VideoView v;
-    v.setVideoSize(1);
-    v.setMPP(1, 1);
-    v.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&v));
-    int paints = 0;
-    struct Counter : QObject
-    {
-        int* n;
-        explicit Counter(int* c) : n(c) {}
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            if (e->type() == QEvent::Paint)
-                ++*n;
-            return false;
-        }
-    } counter(&paints);
-    v.installEventFilter(&counter);
-    QSignalSpy spy(&v, &VideoView::offsetChanged);
-
-    sendMouse(&v, QEvent::MouseButtonPress, QPoint(200, 200));
-    QCOMPARE(paints, 1);                                // painted at once, from the slot
+    // Without the overlay, clicks still move the box's centre and report it, but it is not drawn.
     v.setFocusOverlay(false);
-    QCOMPARE(paints, 2);
     sendMouse(&v, QEvent::MouseMove, QPoint(300, 300));
     QCOMPARE(v.focusCentre, QPoint(300, 300));
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(paints, 2);
-    const QImage shot = v.grab().toImage();
-    QVERIFY(shot.pixel(216, 230) != qRgb(255, 0, 0));
+    QCOMPARE(spy.count(), 4);
+    shot = v.grab().toImage();
+    QCOMPARE(shot.pixel(216, 230) & 0xffffffu, 0u);
 }
 
 void TestVideoView::fastPassesEqualReference()
@@ -512,9 +400,10 @@ void TestVideoView::fastPassesEqualReference()
         settle();
         v.setImage(frame);
         ref.setImage(frame);
-        QCOMPARE(v.minR, ref.minR);
-        QCOMPARE(v.maxG, ref.maxG);
-        QCOMPARE(v.rangeB, ref.rangeB);
+        const ColourBands bands = v.passSettings().bands;
+        QCOMPARE(bands.lower, (std::array<int, 3>{ref.minR, ref.minG, ref.minB}));
+        QCOMPARE(bands.upper, (std::array<int, 3>{ref.maxR, ref.maxG, ref.maxB}));
+        QCOMPARE(bands.width, (std::array<int, 3>{ref.rangeR, ref.rangeG, ref.rangeB}));
         QVERIFY2(v.display == ref.display, qPrintable(QStringLiteral("new frame, round %1").arg(round)));
         settle();
         ref.reprocess();
@@ -530,51 +419,8 @@ void TestVideoView::saveImage()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    VideoView v;
-    QImage f = solid(640, 480, qRgb(30, 60, 90));
-    showPlain(v, f);
-    v.setInvert(2);
-
     SaveDriver driver;
-    driver.path = dir.filePath("frame");                // no extension is added
-    v.saveImage();
-    QCOMPARE(driver.dialogs, 1);
-    QVERIFY(driver.boxes.isEmpty());
-    QImage saved(driver.path, "JPEG");
-    QCOMPARE(saved.size(), QSize(640, 480));
-    const QRgb p = saved.pixel(320, 240);
-    QVERIFY(qAbs(qRed(p) - 225) <= 3 && qAbs(qGreen(p) - 195) <= 3 && qAbs(qBlue(p) - 165) <= 3);
-    QVERIFY(!QFile::exists(driver.path + ".jpg"));
-
-    // An existing file: the user is asked first; "No" keeps the file as it was.
-    v.setInvert(0);
-    const QByteArray before = [&] { QFile in(driver.path); in.open(QIODevice::ReadOnly); return in.readAll(); }();
-    driver.replace = false;
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 1);
-    QVERIFY(driver.boxes[0].contains("already exists"));
-    QFile kept(driver.path);
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), before);
-    kept.close();
-    // "Yes" replaces it.
-    driver.replace = true;
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 2);
-    QCOMPARE(qRed(QImage(driver.path, "JPEG").pixel(320, 240)) / 10, 3);
-
-    // Cancelled: nothing written, nothing said.
-    driver.path.clear();
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 2);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"frame"});
-}
-
-void TestVideoView::saveImageFailures()
-{
-    QTemporaryDir dir;
-    SaveDriver driver;
-    // No frame yet: reported.
+    // No frame yet: reported, nothing written.
     VideoView v;
     driver.path = dir.filePath("empty.jpg");
     v.saveImage();
@@ -582,14 +428,46 @@ void TestVideoView::saveImageFailures()
     QVERIFY(driver.boxes[0].contains("could not be saved"));
     QVERIFY(!QFile::exists(driver.path));
 
-    // A directory that does not exist: reported, nothing written.
-    QImage f = solid(640, 480, qRgb(1, 1, 1));
-    v.setImage(f);
-    driver.path = dir.filePath("missing/frame.jpg");
+    // The shown (processed) frame, under the name given: no extension is added.
+    QImage f = solid(640, 480, qRgb(30, 60, 90));
+    showPlain(v, f);
+    v.setInvert(2);
+    driver.path = dir.filePath("frame");
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 1);
+    QImage saved(driver.path, "JPEG");
+    QCOMPARE(saved.size(), QSize(640, 480));
+    const QRgb p = saved.pixel(320, 240);
+    QVERIFY(qAbs(qRed(p) - 225) <= 3 && qAbs(qGreen(p) - 195) <= 3 && qAbs(qBlue(p) - 165) <= 3);
+
+    // An existing file: the user is asked first; "No" keeps the file as it was, "Yes" replaces it.
+    v.setInvert(0);
+    QFile file(driver.path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    driver.replace = false;
     v.saveImage();
     QCOMPARE(driver.boxes.size(), 2);
-    QVERIFY(driver.boxes[1].contains(driver.path));
-    QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    QVERIFY(driver.boxes[1].contains("already exists"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+    file.close();
+    driver.replace = true;
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 3);
+    QCOMPARE(qRed(QImage(driver.path, "JPEG").pixel(320, 240)) / 10, 3);
+
+    // Cancelled: nothing written, nothing said.
+    driver.path.clear();
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 3);
+    // A directory that does not exist: reported, nothing written.
+    driver.path = dir.filePath("missing/frame.jpg");
+    v.saveImage();
+    QCOMPARE(driver.boxes.size(), 4);
+    QVERIFY(driver.boxes[3].contains(driver.path));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"frame"});
 }
 
 QTEST_MAIN(TestVideoView)
