@@ -78,12 +78,6 @@ void ReserveTimeWin::destroy()
     resConn = schedConn = sticketConn = nullptr;
 }
 
-qint64 ReserveTimeWin::utcWallClockReadAsLocal(qint64 epoch)
-{
-    const QDateTime utc = QDateTime::fromSecsSinceEpoch(epoch, Qt::UTC);
-    return QDateTime(utc.date(), utc.time(), Qt::LocalTime).toSecsSinceEpoch();
-}
-
 QString ReserveTimeWin::textDate(qint64 epoch)
 {
     return QLocale::system().toString(QDateTime::fromSecsSinceEpoch(epoch),
@@ -114,7 +108,10 @@ void ReserveTimeWin::setInfo(const char* hostText, const char* scopeText, const 
     // Lowers the minimum too when the maximum is below it, and bounds the value.
     durationSpinBox->setMaximum(maxMinutes);
 
-    clockOffset = serverTime - utcWallClockReadAsLocal(Clock::now());
+    // How far the server's clock is ahead of ours. (Reading the UTC wall clock as a local time
+    // instead would carry the zone's offset along, and be an hour wrong across a change of
+    // daylight saving time.)
+    clockOffset = serverTime - Clock::now();
 }
 
 // ---- schedule ----
@@ -209,12 +206,8 @@ void ReserveTimeWin::gotSticket()
     }
     auth.setToken(*ticket);
 
-    // The entered local date and time in the server's clock: E + clockOffset + (U - L), where
-    // U - L is the negated offset of the local zone from UTC.
-    const qint64 now = Clock::now();
-    const qint64 u = utcWallClockReadAsLocal(now);
-    const qint64 e = dateTimeEdit->dateTime().toSecsSinceEpoch();
-    const qint64 start = e + clockOffset + (u - now);
+    // The entered local date and time, in the server's clock.
+    const qint64 start = dateTimeEdit->dateTime().toSecsSinceEpoch() + clockOffset;
     schedTimeSlot(long(start), durationSpinBox->value());
 }
 

@@ -19,14 +19,11 @@ public:
 
     virtual bool checkConnection(MyHTTP* request);
 
-    // Server time minus the current UTC wall clock read as local time (see setInfo).
+    // How many seconds the server's clock is ahead of ours.
     qint64 serverClockOffset() const { return clockOffset; }
     int maximumMinutes() const { return maxMinutes; }
     QString scopeName() const { return scope; }
 
-    // The UTC wall-clock date and time of the epoch second `epoch`, converted to epoch seconds
-    // as though it were a local date and time: `epoch` less the local zone's offset.
-    static qint64 utcWallClockReadAsLocal(qint64 epoch);
     // A date and time in local time, in the toolkit's text form with the locale's short names.
     static QString textDate(qint64 epoch);
 
