@@ -8,6 +8,20 @@
 #include <QSignalSpy>
 #include <QTest>
 
+namespace {
+// Fetches `url` and waits for the request's end; false if it never ended.
+bool fetch(MyHTTP& h, const QString& url, int timeoutMs = 5000)
+{
+    QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
+    h.setUrl(url);
+    h.fetch();
+    return done.wait(timeoutMs);
+}
+
+QString peerUrl(const RawPeer& peer) { return "http://" + peer.hostField() + "/x"; }
+QByteArray body(MyHTTP& h) { return QByteArray(h.data(), h.length()); }
+} // namespace
+
 class TestMyHTTP : public QObject
 {
     Q_OBJECT
@@ -32,25 +46,21 @@ void TestMyHTTP::bufferGrowth()
 {
     MyHTTP h;
     QCOMPARE(h.bufferCapacity(), 256);
-    QByteArray b255(255, 'a');
-    h.appendChunk(b255.constData(), 255);
-    QCOMPARE(h.length(), 255);
+    const QByteArray b(256, 'b');
+    h.appendChunk(b.constData(), 255);
     QCOMPARE(h.bufferCapacity(), 256);      // its NUL takes the last byte
     QCOMPARE(h.data()[255], '\0');
 
     MyHTTP g;
-    QByteArray b256(256, 'b');
-    g.appendChunk(b256.constData(), 256);
+    g.appendChunk(b.constData(), 256);
     QCOMPARE(g.bufferCapacity(), 256 + 256 + 25);
-    QVERIFY(g.length() < g.bufferCapacity());
 
-    // Growth is linear by the chunk that does not fit, and the invariant always holds.
+    // Growth is linear by the chunk that does not fit, and the NUL always fits.
     MyHTTP k;
     int expected = 256;
     for (int n : {100, 100, 100, 1000, 1, 1}) {
-        QByteArray c(n, 'c');
-        const int before = k.length();
-        if (before + n + 1 > expected)
+        const QByteArray c(n, 'c');
+        if (k.length() + n + 1 > expected)
             expected += n + 25;
         k.appendChunk(c.constData(), n);
         QCOMPARE(k.bufferCapacity(), expected);
@@ -71,10 +81,10 @@ void TestMyHTTP::replyBodiesAndLengths()
 {
     QFETCH(int, size);
     TestHost host;
-    QByteArray body(size, '\0');
+    QByteArray reply(size, '\0');
     for (int i = 0; i < size; ++i)
-        body[i] = char('A' + i % 26);
-    host->scriptReply("iserv:x", 200, body);
+        reply[i] = char('A' + i % 26);
+    host->scriptReply("iserv:x", 200, reply);
     MyHTTP h;
     QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
     QSignalSpy doneId(&h, qOverload<int>(&MyHTTP::done));
@@ -85,11 +95,9 @@ void TestMyHTTP::replyBodiesAndLengths()
     QCOMPARE(done.count(), 1);
     QCOMPARE(doneId.count(), 1);
     QCOMPARE(doneId.at(0).at(0).toInt(), -1);
-    QVERIFY(!h.isBusy());
-    QVERIFY(h.succeeded());
-    QCOMPARE(h.length(), size);
+    QVERIFY(!h.isBusy() && h.succeeded());
+    QCOMPARE(body(h), reply);
     QVERIFY(h.length() < h.bufferCapacity());
-    QCOMPARE(QByteArray(h.data(), h.length()), body);
     QCOMPARE(h.data()[h.length()], '\0');
 }
 
@@ -97,20 +105,14 @@ void TestMyHTTP::errorStatusFails()
 {
     TestHost host;
     MyHTTP h;
-    QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-    h.setUrl(host.url("/no/such/file"));
-    h.fetch();
-    QVERIFY(done.wait());
-    QVERIFY(!h.succeeded());
+    QVERIFY(fetch(h, host.url("/no/such/file")));
     QCOMPARE(h.finalState(), int(MyHTTP::StFailed));
 
     // A 500 with a body: failed, and the body is still there to read.
     host->scriptReply("iserv:boom", 500, "boom");
-    h.setUrl(host.url("/cgi-bin/iserv?f=boom"));
-    h.fetch();
-    QVERIFY(done.wait());
+    QVERIFY(fetch(h, host.url("/cgi-bin/iserv?f=boom")));
     QVERIFY(!h.succeeded());
-    QCOMPARE(QByteArray(h.data(), h.length()), QByteArray("boom"));
+    QCOMPARE(body(h), QByteArray("boom"));
 }
 
 void TestMyHTTP::fetchWithoutUrlDoesNothing()
@@ -120,8 +122,7 @@ void TestMyHTTP::fetchWithoutUrlDoesNothing()
     h.fetch();
     QVERIFY(!h.isBusy());
     QVERIFY(!done.wait(200));
-    QVERIFY(!h.succeeded());
-    QCOMPARE(h.length(), 0);
+    QVERIFY(!h.succeeded() && h.length() == 0);
 }
 
 void TestMyHTTP::busyDropsSecondRequest()
@@ -136,7 +137,7 @@ void TestMyHTTP::busyDropsSecondRequest()
     h.setUrl(host.url("/cgi-bin/iserv?f=b"));
     h.fetch();
     QVERIFY(done.wait());
-    QCOMPARE(QByteArray(h.data(), h.length()), QByteArray("reply a"));
+    QCOMPARE(body(h), QByteArray("reply a"));
     QVERIFY(!done.wait(500));
     QCOMPARE(done.count(), 1);
     QCOMPARE(host->count("iserv:b"), 0);
@@ -176,13 +177,8 @@ void TestMyHTTP::shortReplyAfterLongOne()
     host->scriptReply("iserv:long", 200, "+OK 378350.0 251625.0 15000.0 and more bytes");
     host->scriptReply("iserv:short", 200, "+");
     MyHTTP h;
-    QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-    h.setUrl(host.url("/cgi-bin/iserv?f=long"));
-    h.fetch();
-    QVERIFY(done.wait());
-    h.setUrl(host.url("/cgi-bin/iserv?f=short"));
-    h.fetch();
-    QVERIFY(done.wait());
+    QVERIFY(fetch(h, host.url("/cgi-bin/iserv?f=long")));
+    QVERIFY(fetch(h, host.url("/cgi-bin/iserv?f=short")));
     const ReplyText r(&h);
     QCOMPARE(r.size(), 1);
     QVERIFY(!r.hexAt(4));                   // nothing of the earlier reply is read
@@ -192,43 +188,27 @@ void TestMyHTTP::shortReplyAfterLongOne()
 void TestMyHTTP::transportFailures()
 {
     // A body cut off before its declared length.
+    RawPeer cut;
+    cut.response = RawPeer::reply200("0123456789", 100);
+    MyHTTP h;
+    QVERIFY(fetch(h, peerUrl(cut)));
+    QVERIFY(!h.succeeded());
+    QVERIFY(h.length() <= 10 && h.length() < h.bufferCapacity());
+
+    // A connection dropped without any answer; nobody listening.
+    RawPeer dropping;
+    dropping.dropAtOnce = true;
+    quint16 port;
     {
-        RawPeer peer;
-        peer.response = RawPeer::reply200("0123456789", 100);
-        MyHTTP h;
-        QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-        h.setUrl("http://" + peer.hostField() + "/cgi-bin/iserv?f=i");
-        h.fetch();
-        QVERIFY(done.wait());
-        QVERIFY(!h.succeeded());
-        QVERIFY(h.length() <= 10);
-        QVERIFY(h.length() < h.bufferCapacity());
+        RawPeer gone;
+        port = gone.port();
     }
-    // A connection dropped without any answer.
-    {
-        RawPeer peer;
-        peer.dropAtOnce = true;
-        MyHTTP h;
-        QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-        h.setUrl("http://" + peer.hostField() + "/x");
-        h.fetch();
-        QVERIFY(done.wait());
+    for (const QString& url : {peerUrl(dropping), QStringLiteral("http://127.0.0.1:%1/x").arg(port)}) {
+        MyHTTP g;
+        QSignalSpy done(&g, qOverload<>(&MyHTTP::done));
+        QVERIFY(fetch(g, url));
         QCOMPARE(done.count(), 1);
-        QVERIFY(!h.succeeded());
-    }
-    // Nobody listening.
-    {
-        quint16 port;
-        {
-            RawPeer gone;
-            port = gone.port();
-        }
-        MyHTTP h;
-        QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-        h.setUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(port));
-        h.fetch();
-        QVERIFY(done.wait());
-        QVERIFY(!h.succeeded());
+        QVERIFY(!g.succeeded());
     }
 }
 
@@ -239,9 +219,7 @@ void TestMyHTTP::redirectNotFollowed()
                     "Content-Length: 0\r\nConnection: close\r\n\r\n";
     MyHTTP h;
     QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-    h.setUrl("http://" + peer.hostField() + "/x");
-    h.fetch();
-    QVERIFY(done.wait());
+    QVERIFY(fetch(h, peerUrl(peer)));
     QCOMPARE(done.count(), 1);
     QVERIFY(h.succeeded());
     QCOMPARE(h.length(), 0);
@@ -251,18 +229,14 @@ void TestMyHTTP::redirectNotFollowed()
 void TestMyHTTP::oversizedReplyFails()
 {
     RawPeer peer;
-    const QByteArray big(MyHTTP::MaxReply + 4096, 'z');
-    peer.response = RawPeer::reply200(big);
+    peer.response = RawPeer::reply200(QByteArray(MyHTTP::MaxReply + 4096, 'z'));
     MyHTTP h;
     QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-    h.setUrl("http://" + peer.hostField() + "/x");
-    h.fetch();
-    QVERIFY(done.wait(30000));
+    QVERIFY(fetch(h, peerUrl(peer), 30000));
     QVERIFY(!done.wait(300));
     QCOMPARE(done.count(), 1);
     QVERIFY(!h.succeeded());
-    QVERIFY(h.length() < MyHTTP::MaxReply);
-    QVERIFY(h.length() < h.bufferCapacity());
+    QVERIFY(h.length() < MyHTTP::MaxReply && h.length() < h.bufferCapacity());
 }
 
 void TestMyHTTP::invalidHostNeverSent()
@@ -270,10 +244,7 @@ void TestMyHTTP::invalidHostNeverSent()
     for (const QString& host : {QStringLiteral("host/x?"), QStringLiteral("user@host"),
                                 QStringLiteral("host "), QString(), QStringLiteral("127.0.0.1:99999")}) {
         MyHTTP h;
-        QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
-        h.setUrl(Url(host).raw("/cgi-bin/iserv?f=i"));
-        h.fetch();
-        QVERIFY2(done.wait(), qPrintable(host));
+        QVERIFY2(fetch(h, Url(host).raw("/cgi-bin/iserv?f=i")), qPrintable(host));
         QVERIFY(!h.succeeded());
     }
 }
@@ -300,11 +271,8 @@ void TestMyHTTP::urlEscaping()
     QCOMPARE(Url("h").field("?f=x&l=", "guest_01.a-b").str(), QStringLiteral("http://h?f=x&l=guest_01.a-b"));
     TestHost host;
     MyHTTP h;
-    QSignalSpy done(&h, qOverload<>(&MyHTTP::done));
     const QString name = QStringLiteral("a b&c#d%41+e\u00e9");
-    h.setUrl(Url(host.field()).raw("/cgi-bin/iserv?f=echo").field("&j=", name).raw("&auth=1f"));
-    h.fetch();
-    QVERIFY(done.wait());
+    QVERIFY(fetch(h, Url(host.field()).raw("/cgi-bin/iserv?f=echo").field("&j=", name).raw("&auth=1f")));
     const auto log = host->requests("iserv:echo");
     QCOMPARE(log.size(), 1);
     QCOMPARE(log[0].value("j"), name);

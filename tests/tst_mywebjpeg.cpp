@@ -4,7 +4,6 @@
 #include "TestHost.h"
 #include "TestImages.h"
 
-#include <QImageReader>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -13,7 +12,6 @@ class TestMyWebJPEG : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void jpegPluginPresent();
     void imageModeDecodes();
     void failedTransferGivesNoPicture();
     void undecodableReply();
@@ -27,11 +25,6 @@ void TestMyWebJPEG::initTestCase()
     qRegisterMetaType<QPixmap>("QPixmap&");
 }
 
-void TestMyWebJPEG::jpegPluginPresent()
-{
-    QVERIFY(QImageReader::supportedImageFormats().contains("jpeg"));
-    QVERIFY(!TestImages::jpeg(TestImages::solid(8, 8, qRgb(1, 2, 3))).isEmpty());
-}
 
 void TestMyWebJPEG::imageModeDecodes()
 {
@@ -62,80 +55,55 @@ void TestMyWebJPEG::imageModeDecodes()
     QVERIFY(images.wait());
     QCOMPARE(images.count(), 2);
     QCOMPARE(host->count("iserv:p"), 2);
-    QCOMPARE(pixmaps.count(), 0);
-    QCOMPARE(failures.count(), 0);
-
-    // The const char* form sets the same URL.
-    j.setURL(url.toLatin1().constData());
-    QCOMPARE(j.url(), url);
+    QCOMPARE(pixmaps.count() + failures.count(), 0);
 }
 
 void TestMyWebJPEG::failedTransferGivesNoPicture()
 {
     TestHost host;
-    const QByteArray good = TestImages::jpeg(TestImages::solid(16, 16, qRgb(200, 10, 10)));
-    host->script("iserv:p", [good](const HostRequest&) { return HostReply::jpeg(good); });
-    for (int mode : {1, 0}) {
-        MyWebJPEG j;
-        j.setMode(mode);
-        QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
-        QSignalSpy pixmaps(&j, &MyWebJPEG::newPixmapAvailable);
-        QSignalSpy failures(&j, &MyWebJPEG::failed);
-        j.setURL(host.url("/small_slides/none"));       // no such file: 404
-        j.get();
-        QVERIFY(failures.wait());
-        QCOMPARE(failures.count(), 1);
-        QCOMPARE(images.count() + pixmaps.count(), 0);
-
-        // A 500 carrying perfectly good JPEG bytes is still a failure.
-        host->script("iserv:bad", [good](const HostRequest&) {
-            HostReply r = HostReply::jpeg(good);
-            r.status = 500;
-            return r;
-        });
-        j.setURL(host.url("/cgi-bin/iserv?f=bad"));
-        j.get();
-        QVERIFY(failures.wait());
-        QCOMPARE(images.count() + pixmaps.count(), 0);
-    }
+    // No such file (404), and a 500 carrying perfectly good JPEG bytes: failures in either mode.
+    host->script("iserv:bad", [](const HostRequest&) {
+        HostReply r = HostReply::jpeg(TestImages::jpeg(TestImages::solid(16, 16, qRgb(200, 10, 10))));
+        r.status = 500;
+        return r;
+    });
+    for (int mode : {1, 0})
+        for (const char* path : {"/small_slides/none", "/cgi-bin/iserv?f=bad"}) {
+            MyWebJPEG j;
+            j.setMode(mode);
+            QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
+            QSignalSpy pixmaps(&j, &MyWebJPEG::newPixmapAvailable);
+            QSignalSpy failures(&j, &MyWebJPEG::failed);
+            j.setURL(host.url(path));
+            j.get();
+            QVERIFY(failures.wait());
+            QCOMPARE(failures.count(), 1);
+            QCOMPARE(images.count() + pixmaps.count(), 0);
+        }
 }
 
 void TestMyWebJPEG::undecodableReply()
 {
     TestHost host;
-    const QImage red = TestImages::solid(32, 32, qRgb(220, 0, 0));
-    const QByteArray good = TestImages::jpeg(red);
-    QByteArray reply = "<html>not a picture</html>";
+    const QByteArray good = TestImages::jpeg(TestImages::solid(32, 32, qRgb(220, 0, 0)));
+    QByteArray reply;
     host->script("iserv:p", [&reply](const HostRequest&) { return HostReply::jpeg(reply); });
 
+    // Markup (also as the very first reply), garbage, a truncated JPEG and an empty body each
+    // give one signal with a null picture: never the previous one passed off as new.
     MyWebJPEG j;
     QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
     j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
-    j.get();
-    QVERIFY(images.wait());
-    QCOMPARE(images.count(), 1);
-    QVERIFY(images.at(0).at(0).value<QImage>().isNull());
-
-    reply = good;
-    j.get();
-    QVERIFY(images.wait());
-    const QImage first = images.at(1).at(0).value<QImage>();
-    QCOMPARE(first.size(), QSize(32, 32));
-
-    // Garbage, a truncated JPEG and an empty body each still give one signal, with a null
-    // picture: never the previous one passed off as new.
-    for (const QByteArray& bad : {QByteArray("garbage"), good.left(good.size() / 3), QByteArray()}) {
-        reply = bad;
+    for (const QByteArray& r : {QByteArray("<html>not a picture</html>"), good, QByteArray("garbage"),
+                                good.left(good.size() / 3), QByteArray(), good}) {
+        reply = r;
         const int before = int(images.count());
         j.get();
         QVERIFY(images.wait());
         QCOMPARE(images.count(), before + 1);
-        QVERIFY(images.last().at(0).value<QImage>().isNull());
+        const QImage got = images.last().at(0).value<QImage>();
+        QCOMPARE(got, r == good ? QImage::fromData(good, "JPEG") : QImage());
     }
-    reply = good;
-    j.get();
-    QVERIFY(images.wait());
-    QCOMPARE(images.last().at(0).value<QImage>(), first);
 }
 
 void TestMyWebJPEG::pixmapMode()

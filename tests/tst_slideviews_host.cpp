@@ -149,6 +149,9 @@ void TestSlideViewsHost::slideChangeWhileOverviewLoads()
     LowResPreview low;
     low.resize(383, 255);
     low.setServer(host.field());
+    bool otherShown = false;        // the first slide's overview is never shown
+    QObject::connect(&low.jpeg, &MyWebJPEG::newImageAvailable,
+                     [&] { otherShown |= !low.image.isNull() && low.image != kidney; });
     QString first = QStringLiteral("liver01");
     QString second = QStringLiteral("kidney02");
     low.slideChange(first);
@@ -158,6 +161,7 @@ void TestSlideViewsHost::slideChangeWhileOverviewLoads()
     QTRY_VERIFY_WITH_TIMEOUT(!low.jpeg.request()->isBusy() && !low.image.isNull(), 10000);
     QCOMPARE(host->requests("/small_slides/").last().path, QStringLiteral("/small_slides/kidney02"));
     QCOMPARE(low.image, kidney);
+    QVERIFY(!otherShown);
 }
 
 QTEST_MAIN(TestSlideViewsHost)

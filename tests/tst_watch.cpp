@@ -17,23 +17,39 @@ struct FakeClock
     ~FakeClock() { Clock::setSource({}); }
 };
 
-void tick(ScopeBrowser& b)
+// A host on the fake clock whose microscopes (tall, handsome, dark) hold only the bookings
+// given, and the log-in dialog watching it.
+struct Watch
 {
-    QMetaObject::invokeMethod(&b, "tickTock", Qt::DirectConnection);
-}
+    FakeClock clock;
+    TestHost host;
+    ScopeBrowser b;
+    BoxCloser boxes;
 
-// A host whose clock is the fake one and whose microscopes hold no bookings yet.
-void quiet(TestHost& host, FakeClock& clock)
-{
-    host->world().clock = [&clock] { return clock.t; };
-    for (SimScope& s : host->world().scopes)
-        s.schedule.clear();
-}
-
-int countTitle(const BoxCloser& boxes, const QString& title)
-{
-    return int(boxes.titles().count(title));
-}
+    struct Booking { int scope; qint64 from, length; };    // `from` relative to now
+    bool start(const QList<Booking>& bookings)
+    {
+        host->world().clock = [this] { return clock.t; };
+        for (SimScope& s : host->world().scopes)
+            s.schedule.clear();
+        for (const Booking& k : bookings)
+            host->world().scopes[k.scope].schedule.append({"guest", clock.t + k.from, k.length});
+        return connectAndSweep(b, host);
+    }
+    void tick(qint64 seconds = 0)
+    {
+        clock.t += seconds;
+        QMetaObject::invokeMethod(&b, "tickTock", Qt::DirectConnection);
+    }
+    // Selects `row`: may the user control that microscope?
+    bool enabledOn(int row)
+    {
+        b.scopeListBox->setCurrentRow(row);
+        return b.beginButton->isEnabled();
+    }
+    int announced() const { return int(boxes.titles().count(QStringLiteral("Control Message"))); }
+    bool settled() { return QTest::qWaitFor([this] { return !b.isListing(); }, 5000); }
+};
 } // namespace
 
 class TestWatch : public QObject
@@ -55,154 +71,112 @@ private slots:
 
 void TestWatch::runningWindowActiveAtOnce()
 {
-    FakeClock clock;
-    TestHost host;
-    quiet(host, clock);
-    host->world().scopes[0].schedule.append({"guest", clock.t - 30, 600});
-    ScopeBrowser b;
-    BoxCloser boxes;
+    Watch w;
     const int beeps = Alerts::beeps();
-    QVERIFY(connectAndSweep(b, host));
-    QCOMPARE(b.scopeListBox->currentRow(), 0);
-    QVERIFY(b.beginButton->isEnabled());
-    const ScopeTimer* t = b.timerFor("tall");
+    QVERIFY(w.start({{0, -30, 600}}));
+    QCOMPARE(w.b.scopeListBox->currentRow(), 0);
+    QVERIFY(w.b.beginButton->isEnabled());
+    const ScopeTimer* t = w.b.timerFor("tall");
     QVERIFY(t && t->active);
-    QCOMPARE(t->start, clock.t - 30);
-    QCOMPARE(t->end, clock.t + 570);
-    // Already running: no late announcement.
-    clock.t += 1;
-    tick(b);
+    QCOMPARE(t->start, w.clock.t - 30);
+    QCOMPARE(t->end, w.clock.t + 570);
+    // Already running: no late announcement. Other rows have no window.
+    w.tick(1);
     QCOMPARE(Alerts::beeps(), beeps);
-    QVERIFY(boxes.seen.isEmpty());
-    // Other rows have no window.
-    b.scopeListBox->setCurrentRow(2);
-    QVERIFY(!b.beginButton->isEnabled());
+    QVERIFY(w.boxes.seen.isEmpty());
+    QVERIFY(!w.enabledOn(2));
 }
 
 void TestWatch::windowStartingThisSecondAnnouncedNextTick()
 {
-    FakeClock clock;
-    TestHost host;
-    host->scriptReply("iserv:cwt", 200, "0 600");
-    ScopeBrowser b;
-    BoxCloser boxes;
-    QVERIFY(connectAndSweep(b, host));
-    QVERIFY(!b.beginButton->isEnabled());
-    QVERIFY(!b.timerFor("tall")->active);
+    Watch w;
+    w.host->scriptReply("iserv:cwt", 200, "0 600");
+    QVERIFY(connectAndSweep(w.b, w.host));
+    QVERIFY(!w.b.beginButton->isEnabled());
+    QVERIFY(!w.b.timerFor("tall")->active);
     const int beeps = Alerts::beeps();
-    clock.t += 1;
-    tick(b);
+    w.tick(1);
     QCOMPARE(Alerts::beeps() - beeps, 3);
-    QCOMPARE(countTitle(boxes, "Control Message"), 3);
-    QCOMPARE(boxes.seen[0].text, QStringLiteral("\nYou can now control the microscope: tall"));
-    QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(b.beginButton->isEnabled());
+    QCOMPARE(w.announced(), 3);
+    QCOMPARE(w.boxes.seen[0].text, QStringLiteral("\nYou can now control the microscope: tall"));
+    QCOMPARE(w.boxes.seen[0].icon, QMessageBox::Information);
+    QVERIFY(w.settled());
+    QVERIFY(w.b.beginButton->isEnabled());
 }
 
 void TestWatch::skippedAndRepeatedSeconds()
 {
-    FakeClock clock;
-    TestHost host;
-    quiet(host, clock);
-    host->world().scopes[2].schedule.append({"guest", clock.t + 5, 60});
-    ScopeBrowser b;
-    BoxCloser boxes;
-    QVERIFY(connectAndSweep(b, host));
-    b.scopeListBox->setCurrentRow(2);
-    QVERIFY(!b.beginButton->isEnabled());
+    Watch w;
+    QVERIFY(w.start({{2, 5, 60}}));
+    QVERIFY(!w.enabledOn(2));
     const int beeps = Alerts::beeps();
-
-    clock.t += 4;
-    tick(b);
+    w.tick(4);
     QCOMPARE(Alerts::beeps(), beeps);
     // No tick sees the start second itself: the next one still announces it, once.
-    clock.t += 3;
-    tick(b);
-    tick(b);
-    clock.t += 1;
-    tick(b);
+    w.tick(3);
+    w.tick();
+    w.tick(1);
     QCOMPARE(Alerts::beeps() - beeps, 1);
-    QCOMPARE(countTitle(boxes, "Control Message"), 1);
-    QCOMPARE(boxes.seen[0].text, QStringLiteral("\nYou can now control the microscope: dark"));
-    QTRY_VERIFY(!b.isListing());
-    QCOMPARE(b.scopeListBox->currentRow(), 2);
-    QVERIFY(b.beginButton->isEnabled());
+    QCOMPARE(w.announced(), 1);
+    QCOMPARE(w.boxes.seen[0].text, QStringLiteral("\nYou can now control the microscope: dark"));
+    QVERIFY(w.settled());
+    QCOMPARE(w.b.scopeListBox->currentRow(), 2);
+    QVERIFY(w.b.beginButton->isEnabled());
 
     // The end second skipped as well: it still closes the window.
-    clock.t += 120;
-    tick(b);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(!b.beginButton->isEnabled());
-    QVERIFY(!b.timerFor("dark")->active);
-    tick(b);
+    w.tick(120);
+    QVERIFY(w.settled());
+    QVERIFY(!w.b.beginButton->isEnabled());
+    QVERIFY(!w.b.timerFor("dark")->active);
+    w.tick();
     QCOMPARE(Alerts::beeps() - beeps, 1);
-    QCOMPARE(host->count("iserv:i"), 3);        // first list, start refresh, end refresh
+    QCOMPARE(w.host->count("iserv:i"), 3);      // first list, start refresh, end refresh
 }
 
 void TestWatch::endWhileBoxOpen()
 {
-    FakeClock clock;
-    TestHost host;
-    quiet(host, clock);
-    host->world().scopes[0].schedule.append({"guest", clock.t + 2, 10});
-    host->world().scopes[2].schedule.append({"guest", clock.t - 100, 103});   // ends at t+3
-    ScopeBrowser b;
-    BoxCloser boxes;
-    QVERIFY(connectAndSweep(b, host));
-    QVERIFY(b.timerFor("dark")->active);
+    Watch w;
+    QVERIFY(w.start({{0, 2, 10}, {2, -100, 103}}));     // dark's window ends at t+3
+    QVERIFY(w.b.timerFor("dark")->active);
 
     // While "Control Message" for tall is open, time passes dark's end and ticks keep coming.
-    boxes.onBox = [&](const BoxCloser::Box&) {
-        clock.t += 5;
-        tick(b);
-    };
-    clock.t += 2;
-    tick(b);
-    QCOMPARE(countTitle(boxes, "Control Message"), 1);
-    QVERIFY(!b.timerFor("dark")->active);
-    QVERIFY(b.timerFor("tall")->active);
-    QTRY_VERIFY(!b.isListing());
-    b.scopeListBox->setCurrentRow(2);
-    QVERIFY(!b.beginButton->isEnabled());
-    b.scopeListBox->setCurrentRow(0);
-    QVERIFY(b.beginButton->isEnabled());
+    w.boxes.onBox = [&w](const BoxCloser::Box&) { w.tick(5); };
+    w.tick(2);
+    QCOMPARE(w.announced(), 1);
+    QVERIFY(!w.b.timerFor("dark")->active);
+    QVERIFY(w.b.timerFor("tall")->active);
+    QVERIFY(w.settled());
+    QVERIFY(!w.enabledOn(2));
+    QVERIFY(w.enabledOn(0));
 }
 
 void TestWatch::followsMicroscopeByNameAcrossRefresh()
 {
-    FakeClock clock;
-    TestHost host;
-    quiet(host, clock);
-    host->world().scopes[1].schedule.append({"guest", clock.t - 10, 600});   // handsome, running
-    ScopeBrowser b;
-    BoxCloser boxes;
-    QVERIFY(connectAndSweep(b, host));
-    b.scopeListBox->setCurrentRow(1);
-    QVERIFY(b.beginButton->isEnabled());
+    Watch w;
+    QVERIFY(w.start({{1, -10, 600}}));      // handsome, running
+    QVERIFY(w.enabledOn(1));
 
     // The host lists its microscopes in another order: the button follows "handsome".
-    std::swap(host->world().scopes[0], host->world().scopes[2]);
-    host->world().scopes.move(1, 0);        // handsome, dark, tall
-    b.connectToServer->click();
-    QTRY_COMPARE(host->count("iserv:i"), 2);
-    QTRY_VERIFY(!b.isListing());
-    QCOMPARE(b.scopeListBox->item(1)->text(), QStringLiteral("dark"));
-    QCOMPARE(b.scopeListBox->currentRow(), 1);
-    QVERIFY(!b.beginButton->isEnabled());
-    b.scopeListBox->setCurrentRow(rowOf(b, "handsome"));
-    QVERIFY(b.beginButton->isEnabled());
+    QList<SimScope>& scopes = w.host->world().scopes;
+    std::swap(scopes[0], scopes[2]);
+    scopes.move(1, 0);      // handsome, dark, tall
+    w.b.connectToServer->click();
+    QTRY_COMPARE(w.host->count("iserv:i"), 2);
+    QVERIFY(w.settled());
+    QCOMPARE(w.b.scopeListBox->item(1)->text(), QStringLiteral("dark"));
+    QCOMPARE(w.b.scopeListBox->currentRow(), 1);
+    QVERIFY(!w.b.beginButton->isEnabled());
+    QVERIFY(w.enabledOn(rowOf(w.b, "handsome")));
 
     // A microscope that appears later gets its own entry.
     SimScope extra;
     extra.name = "late";
     extra.slides = {"late01"};
-    host->world().scopes.append(extra);
-    b.connectToServer->click();
-    QTRY_COMPARE(b.scopeListBox->count(), 4);
-    QVERIFY(b.timerFor("late"));
-    b.scopeListBox->setCurrentRow(3);
-    QVERIFY(!b.beginButton->isEnabled());
+    scopes.append(extra);
+    w.b.connectToServer->click();
+    QTRY_COMPARE(w.b.scopeListBox->count(), 4);
+    QVERIFY(w.b.timerFor("late"));
+    QVERIFY(!w.enabledOn(3));
 }
 
 void TestWatch::unreachableSweepGoesOn()
@@ -213,8 +187,7 @@ void TestWatch::unreachableSweepGoesOn()
     BoxCloser boxes;
     QVERIFY(connectAndSweep(b, host));
     QCOMPARE(host->count("iserv:cwt"), 3);
-    QCOMPARE(countTitle(boxes, "Connection Failure"), 3);
-    QCOMPARE(boxes.seen.size(), 3);
+    QCOMPARE(boxes.titles(), QStringList(3, QStringLiteral("Connection Failure")));
     for (const ScopeTimer& t : b.watchEntries())
         QCOMPARE(t.start, -1);
 }
@@ -239,50 +212,39 @@ void TestWatch::malformedSweepRepliesLeaveEntries()
     BoxCloser boxes;
     QVERIFY(connectAndSweep(b, host));
     QCOMPARE(b.watchEntries().size(), 7);
-    for (const ScopeTimer& t : b.watchEntries()) {
-        QCOMPARE(t.start, -1);
-        QCOMPARE(t.end, -1);
-        QVERIFY(!t.active);
-    }
+    for (const ScopeTimer& t : b.watchEntries())
+        QVERIFY(t.start == -1 && t.end == -1 && !t.active);
     QVERIFY(boxes.seen.isEmpty());
 }
 
 void TestWatch::bookingsTakenIn()
 {
-    FakeClock clock;
-    TestHost host;
-    quiet(host, clock);
-    host->world().scopes[0].schedule.append({"guest", clock.t - 200, 100});  // ended: stored anyway
-    ScopeBrowser b;
-    BoxCloser boxes;
-    QVERIFY(connectAndSweep(b, host));
-    b.scopeListBox->setCurrentRow(0);
-    QVERIFY(!b.beginButton->isEnabled());
+    Watch w;
+    QVERIFY(w.start({{0, -200, 100}}));     // ended: stored anyway
+    QVERIFY(!w.enabledOn(0));
 
     // A later booking replaces a window that has already ended, and is announced at its start.
-    b.startSchedTimerFor("tall", 10, 600);
-    QCOMPARE(b.timerFor("tall")->start, clock.t + 10);
-    QVERIFY(!b.beginButton->isEnabled());
-    clock.t += 10;
-    tick(b);
-    QCOMPARE(countTitle(boxes, "Control Message"), 1);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(b.beginButton->isEnabled());
+    w.b.startSchedTimerFor("tall", 10, 600);
+    QCOMPARE(w.b.timerFor("tall")->start, w.clock.t + 10);
+    QVERIFY(!w.b.beginButton->isEnabled());
+    w.tick(10);
+    QCOMPARE(w.announced(), 1);
+    QVERIFY(w.settled());
+    QVERIFY(w.b.beginButton->isEnabled());
 
     // A later booking while time is held does not switch the button off.
-    b.startSchedTimerFor("tall", -1000, 2000);      // earlier start: replaces, running at once
-    QVERIFY(b.timerFor("tall")->active);
-    b.startSchedTimer(3600, 600);                   // current row: tall; later start: kept out
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(b.beginButton->isEnabled());
-    QCOMPARE(b.timerFor("tall")->start, clock.t - 1000);
+    w.b.startSchedTimerFor("tall", -1000, 2000);        // earlier start: replaces, running at once
+    QVERIFY(w.b.timerFor("tall")->active);
+    w.b.startSchedTimer(3600, 600);                     // current row: tall; later start: kept out
+    QVERIFY(w.settled());
+    QVERIFY(w.b.beginButton->isEnabled());
+    QCOMPARE(w.b.timerFor("tall")->start, w.clock.t - 1000);
 
     // A booking starting now becomes active at once for its own microscope only.
-    b.startSchedTimerFor("dark", 0, 60);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(b.timerFor("dark")->active);
-    b.scopeListBox->setCurrentRow(1);
-    QVERIFY(!b.beginButton->isEnabled());
+    w.b.startSchedTimerFor("dark", 0, 60);
+    QVERIFY(w.settled());
+    QVERIFY(w.b.timerFor("dark")->active);
+    QVERIFY(!w.enabledOn(1));
 }
 
 void TestWatch::realTimerWindow()
@@ -290,15 +252,13 @@ void TestWatch::realTimerWindow()
     // End to end with the real clock and the one-second timer: a slot on "dark" that opens two
     // seconds after the sweep and lasts three.
     TestHost host;
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    host->world().scopes[2].schedule.append({"guest", now + 2, 3});
+    host->world().scopes[2].schedule.append({"guest", QDateTime::currentSecsSinceEpoch() + 2, 3});
     ScopeBrowser b;
     BoxCloser boxes;
     QVERIFY(connectAndSweep(b, host));
     b.scopeListBox->setCurrentRow(2);
     QVERIFY(!b.beginButton->isEnabled());
     QVERIFY(boxes.waitFor(1, 6000));
-    QCOMPARE(boxes.seen[0].title, QStringLiteral("Control Message"));
     QCOMPARE(boxes.seen[0].text, QStringLiteral("\nYou can now control the microscope: dark"));
     QTRY_VERIFY_WITH_TIMEOUT(!b.isListing() && b.beginButton->isEnabled(), 3000);
 
@@ -324,63 +284,39 @@ void TestWatch::twoEventsInOneTickKeepTheRow()
 {
     // One tick starts a window on one microscope and ends another's: the second list refresh
     // falls into the first, which must still select the row that was current.
-    FakeClock clock;
-    TestHost host;
-    quiet(host, clock);
-    host->world().scopes[1].schedule.append({"guest", clock.t + 5, 600});
-    host->world().scopes[2].schedule.append({"guest", clock.t - 10, 12});
-    ScopeBrowser b;
-    BoxCloser boxes;
-    QVERIFY(connectAndSweep(b, host));
-    b.scopeListBox->setCurrentRow(2);
-    QVERIFY(b.beginButton->isEnabled());
-    clock.t += 20;
-    tick(b);
-    QCOMPARE(countTitle(boxes, "Control Message"), 1);
-    QTRY_VERIFY(!b.isListing());
-    QCOMPARE(b.scopeListBox->currentRow(), 2);
-    QVERIFY(!b.beginButton->isEnabled());
-    b.scopeListBox->setCurrentRow(1);
-    QVERIFY(b.beginButton->isEnabled());
+    Watch w;
+    QVERIFY(w.start({{1, 5, 600}, {2, -10, 12}}));
+    QVERIFY(w.enabledOn(2));
+    w.tick(20);
+    QCOMPARE(w.announced(), 1);
+    QVERIFY(w.settled());
+    QCOMPARE(w.b.scopeListBox->currentRow(), 2);
+    QVERIFY(!w.b.beginButton->isEnabled());
+    QVERIFY(w.enabledOn(1));
 }
 
 void TestWatch::bookingsQueueBehindStoredWindow()
 {
     // Bookings that begin after the window the entry holds are not lost: each is announced
     // once the window before it has ended.
-    FakeClock clock;
-    TestHost host;
-    quiet(host, clock);
-    host->world().scopes[0].schedule.append({"guest", clock.t - 10, 100});     // running
-    ScopeBrowser b;
-    BoxCloser boxes;
-    QVERIFY(connectAndSweep(b, host));
-    QVERIFY(b.beginButton->isEnabled());
-    b.startSchedTimerFor("tall", 3600, 600);        // behind the running window
-    b.startSchedTimerFor("tall", 1000, 60);         // earlier, still behind it
-    QVERIFY(b.timerFor("tall")->active);
-    const qint64 t0 = clock.t;
+    Watch w;
+    QVERIFY(w.start({{0, -10, 100}}));      // running
+    QVERIFY(w.b.beginButton->isEnabled());
+    w.b.startSchedTimerFor("tall", 3600, 600);      // behind the running window
+    w.b.startSchedTimerFor("tall", 1000, 60);       // earlier, still behind it
+    QVERIFY(w.b.timerFor("tall")->active);
+    const qint64 t0 = w.clock.t;
 
-    clock.t = t0 + 95;
-    tick(b);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(!b.beginButton->isEnabled());
-    QCOMPARE(b.timerFor("tall")->start, t0 + 1000);
-    clock.t = t0 + 1001;
-    tick(b);
-    QCOMPARE(countTitle(boxes, "Control Message"), 1);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(b.beginButton->isEnabled());
-    clock.t = t0 + 1061;
-    tick(b);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(!b.beginButton->isEnabled());
-    // The first booking waited behind the second; it is the one announced last.
-    clock.t = t0 + 3601;
-    tick(b);
-    QCOMPARE(countTitle(boxes, "Control Message"), 2);
-    QTRY_VERIFY(!b.isListing());
-    QVERIFY(b.beginButton->isEnabled());
+    // Each step: the time, then whether "tall" may be controlled and how many starts were announced.
+    for (const auto& [at, enabled, announced] :
+         {std::tuple(95, false, 0), std::tuple(1001, true, 1), std::tuple(1061, false, 1), std::tuple(3601, true, 2)}) {
+        w.tick(t0 + at - w.clock.t);
+        QVERIFY(w.settled());
+        QCOMPARE(w.b.beginButton->isEnabled(), enabled);
+        QCOMPARE(w.announced(), announced);
+        if (at == 95)
+            QCOMPARE(w.b.timerFor("tall")->start, t0 + 1000);
+    }
 }
 
 QTEST_MAIN(TestWatch)

@@ -17,5 +17,13 @@ struct TestHost
     SimHost& operator*() { return *host; }
     QString field() const { return host->hostField(); }
     QString url(const QString& path) const { return QStringLiteral("http://") + field() + path; }
+    // The raw queries sent on a route, in order.
+    QList<QByteArray> queries(const QString& route) const
+    {
+        QList<QByteArray> out;
+        for (const auto& e : host->requests(route))
+            out << e.rawQuery;
+        return out;
+    }
     std::unique_ptr<SimHost> host;
 };

@@ -5,7 +5,6 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
-#include <QRandomGenerator>
 
 // Pictures for tests, and the JPEG bytes a scripted host route answers with.
 namespace TestImages {
@@ -23,18 +22,6 @@ inline QImage solid(int w, int h, QRgb colour)
 {
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(colour);
-    return img;
-}
-
-// Every pixel random, from the given generator.
-inline QImage noise(int w, int h, QRandomGenerator& rng)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < img.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < w; ++x)
-            line[x] = 0xff000000u | (rng.generate() & 0xffffffu);
-    }
     return img;
 }
 
