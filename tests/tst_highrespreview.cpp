@@ -426,13 +426,6 @@ void TestHighResPreview::markPointAndPainting()
     shot = v.grab().toImage();
     QVERIFY(shot.pixelColor(141, 120) == QColor(Qt::blue) && shot.pixelColor(240, 159) == QColor(Qt::blue));
     QVERIFY(shot.pixelColor(241, 120) != QColor(Qt::blue) && shot.pixelColor(180, 160) != QColor(Qt::blue));
-
-    // The view follows the location, and stops at the image's edge.
-    CoordinateTriple corner(0, 0, 0), right(756700, 0, 0);
-    v.setLocation(corner);
-    QCOMPARE(v.grab().toImage().pixelColor(382, 269), QColor(Qt::white));
-    v.setLocation(right);
-    QCOMPARE(v.grab().toImage().pixelColor(0, 0), QColor(Qt::darkCyan));
 }
 
 QTEST_MAIN(TestHighResPreview)

@@ -42,12 +42,10 @@ void TestMyWebJPEG::imageModeDecodes()
     QSignalSpy failures(&j, &MyWebJPEG::failed);
     const QString url = host.url("/cgi-bin/iserv?l=a&s=b&f=p&ps=1");
     j.setURL(url);
-    QCOMPARE(j.url(), url);
     j.get();
     QVERIFY(images.wait());
     QCOMPARE(images.count(), 1);
     const QImage got = images.at(0).at(0).value<QImage>();
-    QCOMPARE(got.size(), QSize(64, 48));
     QCOMPARE(got, QImage::fromData(bytes, "JPEG"));
 
     // A second get() after the signal fetches the same URL again.
@@ -113,7 +111,6 @@ void TestMyWebJPEG::pixmapMode()
     TestImages::scriptFile(*host, "/whole_slides/", "S1", HostReply::jpeg(bytes));
     MyWebJPEG j;
     j.setMode(0);
-    QCOMPARE(j.getMode(), 0);
     QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
     QSignalSpy pixmaps(&j, &MyWebJPEG::newPixmapAvailable);
     j.setURL(host.url("/whole_slides/S1"));

@@ -122,16 +122,6 @@ void TestReserveTimeWin::scheduleTable()
     QVERIFY(loadSchedule(*t.d));
     QCOMPARE(t.d->schedTable->rowCount(), 2);
     QCOMPARE(rowTexts(*t.d, 0), QStringList({"<none>", "<none>", "<none>"}));
-
-    // The host lists the running and future reservations of anyone, in order of their start.
-    clearSchedules(t.host);
-    t.host->world().scope("handsome")->schedule = {
-        {"bob", T0 + 7200, 600}, {"alice", T0 - 7200, 600}, {"carol", T0 - 300, 900}, {"alice", T0 + 3600, 1800}};
-    t.host->clearScripts();
-    QVERIFY(loadSchedule(*t.d));
-    QCOMPARE(t.d->schedTable->rowCount(), 3);
-    QCOMPARE(rowTexts(*t.d, 0), QStringList({"Tue Nov 14 22:08:20 2023", "15:00", "Tue Nov 14 22:23:20 2023"}));
-    QCOMPARE(rowTexts(*t.d, 2).at(1), QStringLiteral("10:00"));
 }
 
 void TestReserveTimeWin::scheduleLineRules()

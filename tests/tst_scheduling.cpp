@@ -42,8 +42,7 @@ void TestScheduling::schedulingOpensDialogForClickedScope()
     QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
     QCOMPARE(boxes.seen[0].title, QStringLiteral("Kelvry Control Time"));
     QCOMPARE(boxes.seen[0].text, QStringLiteral("You can control the selected microscope \"handsome\" for 90 minutes maximum."));
-    QCOMPARE(host->requests("iserv:cck").size(), 1);
-    QCOMPARE(host->requests("iserv:cck")[0].rawQuery, QByteArray("f=cck&s=handsome&l=alice"));
+    QCOMPARE(host.queries("iserv:cck"), QList<QByteArray>{"f=cck&s=handsome&l=alice"});
 
     // A window of its own, shown, handed the microscope, its maximum and the host's clock.
     QVERIFY(d->parent() == nullptr && d->isVisible());

@@ -57,14 +57,11 @@ void TestScopeBrowser::formAtStart()
     QCOMPARE(b.windowTitle(), QStringLiteral("Brolt 2.4 - New Scope Session"));
     QCOMPARE(b.objectName(), QStringLiteral("ScopeBrowser"));
     QCOMPARE(b.hostName->text(), QStringLiteral(BROLT_DEFAULT_HOST));
-    QVERIFY(b.loginBox->text().isEmpty());
     QCOMPARE(b.passwordBox->echoMode(), QLineEdit::Password);
     QCOMPARE(b.connectionStatus->text(), QStringLiteral("Ready to connect."));
     QCOMPARE(b.connectToServer->text(), QStringLiteral("Connect"));
     QVERIFY(b.connectToServer->isDefault());
-    QVERIFY(!b.reserveButton->isEnabled());
-    QVERIFY(!b.schedButton->isEnabled());
-    QVERIFY(!b.beginButton->isEnabled());
+    QVERIFY(!b.reserveButton->isEnabled() && !b.schedButton->isEnabled() && !b.beginButton->isEnabled());
     QCOMPARE(b.beginButton->toolTip(), QStringLiteral("Start Controlling the Microscope"));
     QCOMPARE(b.reserveButton->geometry(), QRect(380, 340, 119, 32));
     QCOMPARE(b.connectToServer->geometry(), QRect(660, 390, 90, 32));

@@ -23,10 +23,8 @@ class TestScopeList : public QObject
     Q_OBJECT
 private slots:
     void documentedExample();
-    void slideLineRules();
-    void descriptionEndingInCaret();
+    void recordRules();
     void bannerRules();
-    void recordWithoutSlidesKeepsTheNext();
     void truncatedReplies();
     void minutesReadAsDecimal();
     void longNamesKeptWhole();
@@ -52,21 +50,32 @@ void TestScopeList::documentedExample()
     QCOMPARE(b.slides, QStringList({"slideX"}));
 }
 
-void TestScopeList::slideLineRules()
+void TestScopeList::recordRules()
 {
-    // Only the first word of a line; blank lines add nothing and repeat nothing; a blank line
-    // just before the terminator adds no "^" slide.
+    // Slides: only the first word of a line; blank lines add nothing and repeat nothing; a blank
+    // line just before the terminator adds no "^" slide.
     const ScopeList l = parse("$S\n5\nd\n^\nfirst word here\n\n  \nsecond\t2\n\n^\n");
     QCOMPARE(l.records.size(), 1);
     QCOMPARE(l.records[0].slides, QStringList({"first", "second"}));
-}
 
-void TestScopeList::descriptionEndingInCaret()
-{
-    const ScopeList l = parse("B\n$S\n5\nline one\nline two^\n\nslideA\n^\n");
-    QCOMPARE(l.records.size(), 1);
-    QCOMPARE(l.records[0].description, QStringLiteral("line one\nline two"));
-    QCOMPARE(l.records[0].slides, QStringList({"slideA"}));
+    // A description may end in "^" on its last line.
+    const ScopeList c = parse("B\n$S\n5\nline one\nline two^\n\nslideA\n^\n");
+    QCOMPARE(c.records.size(), 1);
+    QCOMPARE(c.records[0].description, QStringLiteral("line one\nline two"));
+    QCOMPARE(c.records[0].slides, QStringList({"slideA"}));
+
+    // A record without slides keeps the next one.
+    const ScopeList n = parse("$A\n10\nno slides^\n^\n#B\n20\nd\n^\nb1\n^\n");
+    QCOMPARE(n.records.size(), 2);
+    QVERIFY(n.records[0].name == QLatin1String("A") && n.records[0].slides.isEmpty());
+    QCOMPARE(n.records[1].name, QStringLiteral("B"));
+    QCOMPARE(n.records[1].slides, QStringList({"b1"}));
+
+    // A slide list running into the next record's marker ends there.
+    const ScopeList m = parse("$A\n10\nd\n^\na1\n#B\n20\nd\n^\nb1\n^\n");
+    QCOMPARE(m.records.size(), 2);
+    QCOMPARE(m.records[0].slides, QStringList({"a1"}));
+    QCOMPARE(m.records[1].slides, QStringList({"b1"}));
 }
 
 void TestScopeList::bannerRules()
@@ -78,22 +87,6 @@ void TestScopeList::bannerRules()
     QVERIFY(parse("").records.isEmpty());
     QCOMPARE(parse("$S\n5\nd\n^\ns\n^\n").banner, QString());
     QCOMPARE(parse("two\nlines\n#S\n5\nd\n^\ns\n^\n").banner, QStringLiteral("two\nlines"));
-}
-
-void TestScopeList::recordWithoutSlidesKeepsTheNext()
-{
-    const ScopeList l = parse("$A\n10\nno slides^\n^\n#B\n20\nd\n^\nb1\n^\n");
-    QCOMPARE(l.records.size(), 2);
-    QCOMPARE(l.records[0].name, QStringLiteral("A"));
-    QVERIFY(l.records[0].slides.isEmpty());
-    QCOMPARE(l.records[1].name, QStringLiteral("B"));
-    QCOMPARE(l.records[1].slides, QStringList({"b1"}));
-
-    // A slide list running into the next record's marker ends there.
-    const ScopeList m = parse("$A\n10\nd\n^\na1\n#B\n20\nd\n^\nb1\n^\n");
-    QCOMPARE(m.records.size(), 2);
-    QCOMPARE(m.records[0].slides, QStringList({"a1"}));
-    QCOMPARE(m.records[1].slides, QStringList({"b1"}));
 }
 
 void TestScopeList::truncatedReplies()

@@ -4,8 +4,6 @@
 #include "MyHTTP.h"
 #include "MyWebJPEG.h"
 #include "TestHost.h"
-#include "VideoView.h"
-#include "VideoWindow.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -46,7 +44,6 @@ private slots:
     }
     void calibrationRoads();
     void libraryDotsOnTissue();
-    void overviewAndFrames();
     void slideChangeWhileOverviewLoads();
 };
 
@@ -72,13 +69,6 @@ void TestSlideViewsHost::calibrationRoads()
     QTRY_VERIFY_WITH_TIMEOUT(!v.newFiducials.isBusy() && !v.oldFiducials.isBusy() && marksIn(v) == marksOf(host, "/fiducials/kidney02"), 10000);
     QVERIFY(!v.haveNewFiducials);
     QCOMPARE(host->requests("/fiducials/").last().path, QStringLiteral("/fiducials/kidney02"));
-
-    // Neither: the built-in calibration.
-    slide = QStringLiteral("nothere");
-    v.slideChange(slide);
-    QTRY_COMPARE_WITH_TIMEOUT(v.pixelWidth, 3060.0, 10000);
-    QCOMPARE(v.pixelHeight, 2036.0);
-    QCOMPARE(v.angle, 0.0);
 }
 
 void TestSlideViewsHost::libraryDotsOnTissue()
@@ -106,30 +96,6 @@ void TestSlideViewsHost::libraryDotsOnTissue()
             ++onTissue;
     }
     QVERIFY2(onTissue * 10 >= v.list1.size() * 8, qPrintable(QString::number(onTissue)));
-}
-
-void TestSlideViewsHost::overviewAndFrames()
-{
-    TestHost host;
-    LowResPreview low;
-    low.resize(383, 255);
-    low.setServer(host.field());
-    QString slide = QStringLiteral("liver01");
-    low.slideChange(slide);
-    QTRY_VERIFY_WITH_TIMEOUT(!low.image.isNull(), 10000);
-    QCOMPARE(low.image.width() * 50325 / 75670, low.image.height());
-
-    VideoWindow w;
-    MyWebJPEG frames;
-    QObject::connect(&frames, &MyWebJPEG::newImageAvailable, &w, &VideoWindow::updateImage);
-    for (int ps = 1; ps <= 4; ++ps) {
-        QSignalSpy got(&frames, &MyWebJPEG::newImageAvailable);
-        frames.setURL(host.url(QStringLiteral("/cgi-bin/iserv?l=guest&s=tall&f=p&ps=%1").arg(ps)));
-        frames.get();
-        QVERIFY(got.wait(10000));
-        const QSize expected[] = {{640, 480}, {800, 600}, {1024, 768}, {1280, 960}};
-        QCOMPARE(w.imageView->sourceImage.size(), expected[ps - 1]);
-    }
 }
 
 void TestSlideViewsHost::slideChangeWhileOverviewLoads()

@@ -359,19 +359,21 @@ void TestVideoView::saveImage()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SaveDriver driver;
-    // No frame yet: reported, nothing written.
     VideoView v;
-    driver.path = dir.filePath("empty.jpg");
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 1);
+    // Saves under `name` in the folder (cancels for none); the number of boxes seen so far.
+    auto save = [&](const QString& name) {
+        driver.path = name.isEmpty() ? QString() : dir.filePath(name);
+        v.saveImage();
+        return driver.boxes.size();
+    };
+    // No frame yet: reported, nothing written.
+    QCOMPARE(save("empty.jpg"), 1);
     QVERIFY(driver.boxes[0].contains("could not be saved"));
 
     // The shown (processed) frame, under the name given: no extension is added.
     showPlain(v, solid(640, 480, qRgb(30, 60, 90)));
     v.setInvert(2);
-    driver.path = dir.filePath("frame");
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 1);
+    QCOMPARE(save("frame"), 1);
     QImage saved(driver.path, "JPEG");
     QCOMPARE(saved.size(), QSize(640, 480));
     const QRgb p = saved.pixel(320, 240);
@@ -384,24 +386,16 @@ void TestVideoView::saveImage()
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     const QByteArray before = contents();
-    driver.replace = false;
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 2);
+    QCOMPARE(save("frame"), 2);
     QVERIFY(driver.boxes[1].contains("already exists"));
     QCOMPARE(contents(), before);
     driver.replace = true;
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 3);
+    QCOMPARE(save("frame"), 3);
     QCOMPARE(qRed(QImage(driver.path, "JPEG").pixel(320, 240)) / 10, 3);
 
-    // Cancelled: nothing written, nothing said.
-    driver.path.clear();
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 3);
-    // A directory that does not exist: reported, nothing written.
-    driver.path = dir.filePath("missing/frame.jpg");
-    v.saveImage();
-    QCOMPARE(driver.boxes.size(), 4);
+    // Cancelled: nothing written, nothing said. A folder that does not exist: reported.
+    QCOMPARE(save(QString()), 3);
+    QCOMPARE(save("missing/frame.jpg"), 4);
     QVERIFY(driver.boxes[3].contains(driver.path));
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"frame"});
 }
