@@ -23,8 +23,7 @@ class TestAuth : public QObject
     Q_OBJECT
 private slots:
     void handVectors();
-    void rotations();
-    void keyBytesAndLanes();
+    void rotationsKeyBytesAndLanes();
     void emptyKeyAndIdentityKeys();
     void roundTripAndHostAgreement();
     void hexForms();
@@ -47,7 +46,7 @@ void TestAuth::handVectors()
     QVERIFY(!HostAuth::checkLogin("secret", "1234", "1234"));
 }
 
-void TestAuth::rotations()
+void TestAuth::rotationsKeyBytesAndLanes()
 {
     QCOMPARE(Auth::rotateLeft8(0x81, 1), 0x03);
     QCOMPARE(Auth::rotateRight8(0x03, 1), 0x81);
@@ -56,10 +55,7 @@ void TestAuth::rotations()
     QCOMPARE(Auth::rotateLeft8(0x12, -3), 0x12);
     QCOMPARE(Auth::rotateRight8(0x12, -3), 0x12);
     QCOMPARE(Auth::rotateLeft8(0x01, 7), 0x80);
-}
 
-void TestAuth::keyBytesAndLanes()
-{
     // Five characters: byte 0 is rotated by characters 1 and 5, the others once.
     Auth a;
     a.setKey("ABCDE");          // counts 1, 2, 3, 4, 5

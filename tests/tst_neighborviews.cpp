@@ -40,8 +40,7 @@ class TestNeighborViews : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void tileExpansion();
-    void tileLabels();
+    void tileExpansionAndLabels();
     void stackBrowsing();
     void framesByIndex();
 };
@@ -53,7 +52,7 @@ void TestNeighborViews::initTestCase()
     qRegisterMetaType<QPixmap>("QPixmap&");
 }
 
-void TestNeighborViews::tileExpansion()
+void TestNeighborViews::tileExpansionAndLabels()
 {
     // Red 40 | 120 | 200 in three bands, green all 90, blue 10 | 250; 800 x 600, of which only
     // the top-left 640 x 480 is expanded.
@@ -96,14 +95,9 @@ void TestNeighborViews::tileExpansion()
     QCOMPARE(v.maxB, 180);
     QCOMPARE(v.display.pixel(10, 10), qRgb(0, 0, 0));
     QCOMPARE(v.display.pixel(600, 400), qRgb(255, 255, 255));
-}
-
-void TestNeighborViews::tileLabels()
-{
-    NeighborView v;
-    v.resize(160, 120);
 
     // A frame that did not decode: an empty tile that still shows its number (0 before any).
+    v.resize(160, 120);
     QImage none;
     v.setImage(none);
     QVERIFY(v.display.isNull());

@@ -173,9 +173,8 @@ void TestReserveTimeWin::bookingRequestIsExact()
     QCOMPARE(t.host.queries("iserv:schdt"),
              QList<QByteArray>{"f=schdt&s=handsome&date=1700042400&win=5400&l=alice&auth=5652e7dd"});
 
+    // The success box (its texts are checked with the other replies) comes after the signal.
     QCOMPARE(t.boxes.seen[0].icon, QMessageBox::Information);
-    QCOMPARE(t.boxes.seen[0].title, QStringLiteral("Scheduling Successful"));
-    QCOMPARE(t.boxes.seen[0].text, QStringLiteral("The time slot you requested has been successfuly reserved."));
     QCOMPARE(emittedBeforeBox, 1);
     QCOMPARE(done.count(), 1);
     QCOMPARE(done[0].at(0).value<long>(), 3540L);

@@ -14,10 +14,9 @@ class TestVideoWindow : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void form();
+    void formAndSaveButton();
     void coordinateFields();
     void controlsForward();
-    void saveButtonOpensDialog();
 };
 
 namespace {
@@ -40,7 +39,7 @@ void TestVideoWindow::initTestCase()
     qRegisterMetaType<CoordinateTriple>("CoordinateTriple&");
 }
 
-void TestVideoWindow::form()
+void TestVideoWindow::formAndSaveButton()
 {
     // The view's own defaults match the controls' starting states.
     VideoWindow w;
@@ -52,6 +51,19 @@ void TestVideoWindow::form()
     QCOMPARE(w.imageView->videoWidth, 640);
     QCOMPARE(w.videoResComboBox->currentText(), QStringLiteral("640x480"));
     QVERIFY(w.xCoord->text().isEmpty() && w.yCoord->text().isEmpty());
+
+    // The save button opens the file dialog over the view.
+    QString seen;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            seen = d->objectName() + "|" + d->parentWidget()->objectName();
+            QMetaObject::invokeMethod(d, "reject", Qt::QueuedConnection);
+        }
+    });
+    closer.start(5);
+    w.PushButton14->click();
+    QCOMPARE(seen, QStringLiteral("file dialog|imageView"));
 }
 
 void TestVideoWindow::coordinateFields()
@@ -130,23 +142,6 @@ void TestVideoWindow::controlsForward()
     QTest::keyClick(w.videoResComboBox, Qt::Key_End);
     QCOMPARE(spy.count(), 3);
     QCOMPARE(w.videoResComboBox->currentIndex(), 0);
-}
-
-void TestVideoWindow::saveButtonOpensDialog()
-{
-    VideoWindow w;
-    QString seen;
-    QTimer closer;
-    closer.setInterval(5);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-            seen = d->objectName() + "|" + d->parentWidget()->objectName();
-            QMetaObject::invokeMethod(d, "reject", Qt::QueuedConnection);
-        }
-    });
-    closer.start();
-    w.PushButton14->click();
-    QCOMPARE(seen, QStringLiteral("file dialog|imageView"));
 }
 
 QTEST_MAIN(TestVideoWindow)

@@ -56,7 +56,6 @@ class TestWatch : public QObject
 {
     Q_OBJECT
 private slots:
-    void runningWindowActiveAtOnce();
     void windowStartingThisSecondAnnouncedNextTick();
     void skippedAndRepeatedSeconds();
     void endWhileBoxOpen();
@@ -66,26 +65,8 @@ private slots:
     void bookingsTakenIn();
     void realTimerWindow();
     void twoEventsInOneTickKeepTheRow();
-    void bookingsQueueBehindStoredWindow();
+    void runningWindowAndBookingsQueueBehindIt();
 };
-
-void TestWatch::runningWindowActiveAtOnce()
-{
-    Watch w;
-    const int beeps = Alerts::beeps();
-    QVERIFY(w.start({{0, -30, 600}}));
-    QCOMPARE(w.b.scopeListBox->currentRow(), 0);
-    QVERIFY(w.b.beginButton->isEnabled());
-    const ScopeTimer* t = w.b.timerFor("tall");
-    QVERIFY(t && t->active);
-    QCOMPARE(t->start, w.clock.t - 30);
-    QCOMPARE(t->end, w.clock.t + 570);
-    // Already running: no late announcement. Other rows have no window.
-    w.tick(1);
-    QCOMPARE(Alerts::beeps(), beeps);
-    QVERIFY(w.boxes.seen.isEmpty());
-    QVERIFY(!w.enabledOn(2));
-}
 
 void TestWatch::windowStartingThisSecondAnnouncedNextTick()
 {
@@ -285,13 +266,23 @@ void TestWatch::twoEventsInOneTickKeepTheRow()
     QVERIFY(w.enabledOn(1));
 }
 
-void TestWatch::bookingsQueueBehindStoredWindow()
+void TestWatch::runningWindowAndBookingsQueueBehindIt()
 {
-    // Bookings that begin after the window the entry holds are not lost: each is announced
-    // once the window before it has ended.
+    // A window running at the sweep. Bookings that begin after the window the entry holds are
+    // not lost: each is announced once the window before it has ended.
     Watch w;
-    QVERIFY(w.start({{0, -10, 100}}));      // running
+    const int beeps = Alerts::beeps();
+    QVERIFY(w.start({{0, -10, 100}}));      // running: active at once, not announced late
+    QCOMPARE(w.b.scopeListBox->currentRow(), 0);
     QVERIFY(w.b.beginButton->isEnabled());
+    const ScopeTimer* t = w.b.timerFor("tall");
+    QVERIFY(t && t->active && t->start == w.clock.t - 10 && t->end == w.clock.t + 90);
+    w.tick(1);
+    QCOMPARE(Alerts::beeps(), beeps);
+    QVERIFY(w.boxes.seen.isEmpty());
+    QVERIFY(!w.enabledOn(2));
+    w.b.scopeListBox->setCurrentRow(0);
+
     w.b.startSchedTimerFor("tall", 3600, 600);      // behind the running window
     w.b.startSchedTimerFor("tall", 1000, 60);       // earlier, still behind it
     QVERIFY(w.b.timerFor("tall")->active);
