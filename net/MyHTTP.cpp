@@ -42,12 +42,14 @@ bool acceptableUrl(const QString& text, QUrl* out)
 
 QNetworkAccessManager* MyHTTP::manager()
 {
-    static QPointer<QNetworkAccessManager> nam;
-    if (!nam) {
-        nam = new QNetworkAccessManager(QCoreApplication::instance());
-        nam->setProxy(QNetworkProxy::NoProxy);
-        nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    }
+    // Made on first use and kept until the process ends: tearing it down at exit would race
+    // its own network thread for the objects that thread still holds.
+    static QNetworkAccessManager* const nam = [] {
+        auto* m = new QNetworkAccessManager;
+        m->setProxy(QNetworkProxy::NoProxy);
+        m->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        return m;
+    }();
     return nam;
 }
 
