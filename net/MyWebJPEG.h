@@ -21,7 +21,6 @@ public:
     void setURL(const QString& text);
     QString url() const { return m_url; }
     void setMode(int m) { mode = m; }
-    int getMode() const { return mode; }
     MyHTTP* request() const { return http; }
 
 public slots:

@@ -20,11 +20,9 @@ public:
     const QByteArray& bytes() const { return b; }
     // The reply as text up to its first NUL, as a C reader would see it.
     QByteArray text() const { return QByteArray(b.constData()); }
-    QString latin1() const { return QString::fromLatin1(b.constData()); }
 
     char at(int i) const { return i >= 0 && i < b.size() ? b.at(i) : '\0'; }
     bool startsWith(char c) const { return !b.isEmpty() && b.at(0) == c; }
-    bool equals(const char* s) const { return text() == s; }
 
     // Hexadecimal number from offset on (white space skipped, "0x" allowed), as "%x".
     std::optional<quint32> hexAt(int offset) const;
