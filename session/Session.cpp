@@ -5,7 +5,6 @@
 #include "VideoWindow.h"
 
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStatusBar>
@@ -98,21 +97,18 @@ void Session::languageChange()
 
 bool Session::eventFilter(QObject* watched, QEvent* event)
 {
-    // Redo is Ctrl+Y only on some platforms; in an editable field it always redoes there.
+    // The line edits claim Ctrl+C/V/X/Z themselves; Ctrl+Y is Redo only on some platforms, so
+    // an editable field takes it here and redoes.
     const QEvent::Type type = event->type();
     if (type == QEvent::ShortcutOverride || type == QEvent::KeyPress) {
         auto* edit = qobject_cast<QLineEdit*>(watched);
-        auto* key = static_cast<QKeyEvent*>(event);
+        const auto* key = static_cast<QKeyEvent*>(event);
         if (edit && !edit->isReadOnly() && key->key() == Qt::Key_Y
             && key->modifiers() == Qt::ControlModifier) {
-            if (type == QEvent::ShortcutOverride) {
-                event->accept();
-                return true;
-            }
-            if (!key->matches(QKeySequence::Redo)) {
+            if (type == QEvent::KeyPress)
                 edit->redo();
-                return true;
-            }
+            event->accept();
+            return true;
         }
     }
     return QMainWindow::eventFilter(watched, event);
