@@ -1,0 +1,104 @@
+// Opening the windows of a control session (the control window, the video window and the
+// neighbour window: built, shown and painted once) against opening the log-in dialog.
+#include "HighResPreview.h"
+#include "LowResPreview.h"
+#include "NeighborVideo.h"
+#include "ScopeBrowser.h"
+#include "Session.h"
+#include "VideoWindow.h"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+template <typename W>
+void openAndPaint(W& w)
+{
+    w.show();
+    QImage shot = w.grab().toImage();
+    benchmark::DoNotOptimize(shot.constBits());
+}
+
+void BM_LoginDialogOpen(benchmark::State& state)
+{
+    for (auto _ : state) {
+        auto* b = new ScopeBrowser(nullptr);
+        openAndPaint(*b);
+        delete b;
+        QCoreApplication::sendPostedEvents();
+    }
+}
+BENCHMARK(BM_LoginDialogOpen)->Unit(benchmark::kMillisecond);
+
+void BM_SessionOpen(benchmark::State& state)
+{
+    for (auto _ : state) {
+        auto* s = new Session(nullptr, nullptr, Qt::Window);
+        openAndPaint(*s);
+        auto* video = new VideoWindow;
+        openAndPaint(*video);
+        auto* neighbors = new NeighborVideo;
+        openAndPaint(*neighbors);
+        // Nothing on this road may hold a slide-sized picture.
+        if (!s->highRes->pixmap.isNull() || !s->highRes->backup.isNull() || !s->highRes->slideImage.isNull()
+            || !s->lowRes->image.isNull()) {
+            state.SkipWithError("a slide picture was made while opening");
+            break;
+        }
+        delete neighbors;
+        delete video;
+        delete s;
+        QCoreApplication::sendPostedEvents();
+    }
+}
+BENCHMARK(BM_SessionOpen)->Unit(benchmark::kMillisecond);
+
+// Prints each result as a multiple of the log-in dialog after the usual table.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (r.error_occurred)
+                continue;
+            const bool mean = r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean";
+            if (r.run_type == Run::RT_Iteration || mean)
+                times[r.run_name.function_name] = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+        }
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        const auto base = times.find("BM_LoginDialogOpen");
+        if (base == times.end() || base->second <= 0)
+            return;
+        GetOutputStream() << "\nTime as a multiple of BM_LoginDialogOpen (target: BM_SessionOpen within 6):\n";
+        for (const auto& [name, t] : times)
+            GetOutputStream() << "  " << name << ": " << t / base->second << "\n";
+    }
+
+private:
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "Auth.h"
+#include "CoordinateTriple.h"
+#include "MyHTTP.h"
+#include "MyWebJPEG.h"
+#include "SessionInfo.h"
+#include "ui_Session.h"
+
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+
+class NeighborVideo;
+class QListWidgetItem;
+class VideoWindow;
+
+// The control window of one microscope session: the slide previews, the stage fields and
+// buttons, the focus, acquisition, job-list and calibration pages, and the session's requests.
+// It never owns the video and neighbour windows it opens; nobody deletes it while the program
+// runs (closing only hides it).
+class Session : public QMainWindow, public Ui::Session
+{
+    Q_OBJECT
+public:
+    explicit Session(QWidget* parent = nullptr, const char* name = nullptr, Qt::WindowFlags fl = {});
+    ~Session() override;
+
+    // Makes a top-level control window, shows it and starts the session on it.
+    static Session* openSession(SessionInfo& si);
+
+    float pixDx = 0;                // calibration offset, whole-slide pixels
+    float pixDy = 0;
+    int filterState = 0;            // "Filter Null Stacks": 0 off, 2 on
+    MyHTTP jobListConn;
+    MyHTTP jobConn;
+    MyHTTP cancelConn;
+    bool corner1Set = false;
+    bool corner2Set = false;
+    MyHTTP createJobConn;
+    Auth auth;
+    QVector<double> stackZ;         // z of each frame of the last focus stack, 0.1 µm
+    QTimer controlTimer;
+    MyHTTP timeConn;
+    bool stackBusy = false;
+    bool neighborsDone = false;
+    QPointer<VideoWindow> videoWindow;
+    int zRemaining = 0;
+    int neighborIndex = 0;
+    CoordinateTriple physical;      // last position the stage reported, 0.1 µm
+    CoordinateTriple stackCentre;
+    CoordinateTriple neighborCentre;
+    CoordinateTriple corner1;       // acquisition area, mm
+    CoordinateTriple corner2;
+    MyHTTP moveConn;
+    MyWebJPEG videoJPEG;
+    MyWebJPEG insetJPEG;
+    MyWebJPEG neighborJPEG;
+    MyHTTP zMoveConn;
+    MyHTTP neighMoveConn;
+    MyHTTP sysInfoConn;
+    int secondsLeft = 0;
+    bool expired = false;
+    float mppX = 0;                 // µm per video pixel
+    float mppY = 0;
+    int movieCount = 0;
+    QVector<QString> jobList;
+    QString curSlide;
+    QPointer<NeighborVideo> neighborVideo;
+    SessionInfo si;
+    MyHTTP calibConn;
+    float calDx = 0;                // calibration offset, 0.1 µm
+    float calDy = 0;
+
+public slots:
+    virtual void fileOpen();
+    virtual void fileSave();
+    virtual void fileSaveAs();
+    virtual void filePrint();
+    virtual void fileExit();
+    virtual void editUndo();
+    virtual void editRedo();
+    virtual void editCut();
+    virtual void begin(SessionInfo& info);
+    virtual void editPaste();
+    virtual void editFind();
+    virtual void upButtonPressed();
+    virtual void newSession();
+    virtual void init();
+    virtual void updateVideo();
+    virtual void newCoordsHere();
+    virtual void pointToScreen(CoordinateTriple t);
+    virtual void queryCoords();
+    virtual void changeDestination(CoordinateTriple& t);
+    virtual void beginZAcquire();
+    virtual void zMoveComplete();
+    virtual void startNextZImage(QImage& image);
+    virtual void focusSliderChanged(int value);
+    virtual void nudgeUp();
+    virtual void doCoarseAuto();
+    virtual void sysInfoArrived();
+    virtual void showCurrent();
+    virtual void disableControls();
+    virtual void enableControls();
+    virtual void startTimer();
+    virtual void tickme();
+    virtual void doSlowAccurate();
+    virtual void changeVideoFormat(int code);
+    virtual void setC1();
+    virtual void setC2();
+    virtual void calcNumMovies();
+    virtual void handleJobReset();
+    virtual void filterControl(int state);
+    virtual void handleCreateJob();
+    virtual void createJobResponse();
+    virtual void cancelShedule();
+    virtual void cancelSheduleResponse();
+    virtual void handleRefreshButton();
+    virtual void handleDisplayLib();
+    virtual void handleDisplayJob();
+    virtual void handleJobListBox(QListWidgetItem* item);
+    virtual void displayJobList();
+    virtual void displayJob();
+    virtual void handleSlideButton();
+    virtual void handleNeighborButton();
+    virtual void startNextNeighbor(QImage& image);
+    virtual void neighMoveComplete();
+    virtual void handleCorrectButton();
+    virtual void calibrationResponse();
+    virtual void refreshPreview();
+
+protected slots:
+    virtual void languageChange();
+
+signals:
+    void physicalLocationChanged(CoordinateTriple& t);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};

@@ -1,0 +1,6 @@
+#include "Session.h"
+
+void Session::startTimer() {}
+void Session::tickme() {}
+void Session::cancelShedule() {}
+void Session::cancelSheduleResponse() {}
