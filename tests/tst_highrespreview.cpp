@@ -678,7 +678,6 @@ void TestHighResPreview::libraryFiles()
     HighResPreview v;
     v.resize(383, 270);
     v.jobFilesDir = dirs.base;
-    QCOMPARE(HighResPreview::defaultJobFilesDir(), QStringLiteral(BROLT_JOB_FILES_DIR));
     v.slideName = QStringLiteral("S%1 7");         // no placeholder of its own is filled
     v.backup = slide(FourColumns);
     QString good = "G", bad = "B";
@@ -693,7 +692,6 @@ void TestHighResPreview::libraryFiles()
 
     // 6 decimals for tissue, 0 for blank; printf's rounding (110000.0078125 has its tie to even).
     const QByteArray head = BROLT_JOB_EMAIL "\nMus m\xfcsculus\nlibrary\n";
-    QCOMPARE(head.indexOf('\n'), 16);
     const QList<QByteArray> x6 = {"100000.000000", "103333.335938", "106666.671875", "110000.007812"};
     const QList<QByteArray> y6 = {"100000.000000", "103333.335938", "106666.671875"};
     QByteArray tissue = head, blank = head;

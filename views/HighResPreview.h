@@ -113,8 +113,9 @@ public:
     // a point counts as tissue.
     bool hasTissue(CoordinateTriple t) const;
     // Samples the grid of corners c1 to c2 (mm) at `density` samples per mm on the slide
-    // image: tissue points to good and blank ones to bad as "x,y;", or under the login
-    // "library" into the two point files under jobFilesDir.
+    // image: tissue points are appended to good and blank ones to bad as "x,y;"; under the
+    // login "library" they go to the two point files under jobFilesDir instead, and on
+    // success "Job waiting." is shown here. The caller shows jobPointsProblem of any failure.
     [[nodiscard]] JobPoints buildJobPoints(CoordinateTriple c1, CoordinateTriple c2, int density, QString login,
                                            QString jobName, QString strain, QString& good, QString& bad);
 
