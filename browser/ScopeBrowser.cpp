@@ -15,6 +15,12 @@
 
 namespace {
 
+ScopeBrowser::SessionOpener& sessionOpener()
+{
+    static ScopeBrowser::SessionOpener opener;
+    return opener;
+}
+
 QString signUpLines()
 {
     return QStringLiteral("\n\nTo sign up for a free account, please visit the\nKelvry website at ")
@@ -141,7 +147,7 @@ bool ScopeBrowser::checkInfo()
         return true;
     if (firstConnect)
         message += signUpLines();
-    Alerts::warning(this, QStringLiteral("Info Entry Problem"), message);
+    warn(QStringLiteral("Info Entry Problem"), message);
     return false;
 }
 
@@ -149,9 +155,9 @@ bool ScopeBrowser::checkHTTP(MyHTTP* request)
 {
     if (request->succeeded())
         return true;
-    Alerts::warning(this, QStringLiteral("Connection Failure"),
-                    QStringLiteral("Error connecting to the Kelvry server.\n"
-                                   "Please contact the server administrator. (file scpbrwsr)"));
+    warn(QStringLiteral("Connection Failure"),
+         QStringLiteral("Error connecting to the Kelvry server.\n"
+                        "Please contact the server administrator. (file scpbrwsr)"));
     return false;
 }
 
@@ -159,6 +165,39 @@ const ScopeRecord* ScopeBrowser::currentRecord() const
 {
     const int row = scopeListBox->currentRow();
     return row >= 0 && row < scopes.size() ? &scopes[row] : nullptr;
+}
+
+std::optional<ScopeBrowser::Asked> ScopeBrowser::askedNow() const
+{
+    const ScopeRecord* rec = currentRecord();
+    if (!rec)
+        return std::nullopt;
+    return Asked{*rec, hostName->text(), loginBox->text(), passwordBox->text()};
+}
+
+bool ScopeBrowser::warn(const QString& caption, const QString& text)
+{
+    return showBox(true, caption, text);
+}
+
+bool ScopeBrowser::inform(const QString& caption, const QString& text)
+{
+    return showBox(false, caption, text);
+}
+
+bool ScopeBrowser::showBox(bool warning, const QString& caption, const QString& text)
+{
+    ++boxesOpen;
+    const bool alive = warning ? Alerts::warning(this, caption, text) : Alerts::information(this, caption, text);
+    if (!alive)
+        return false;           // destroyed under the box: touch nothing
+    --boxesOpen;
+    if (ending) {
+        if (boxesOpen == 0)
+            deleteLater();
+        return false;
+    }
+    return true;
 }
 
 // ---- log-in check and microscope list ----
@@ -192,8 +231,8 @@ void ScopeBrowser::checkAuthResponse()
     if (ReplyText(checkAuthConn).startsWith('+'))
         refreshList(false);
     else
-        Alerts::warning(this, QStringLiteral("Authentication Failed"),
-                        QStringLiteral("The server rejected your username and password.") + signUpLines());
+        warn(QStringLiteral("Authentication Failed"),
+             QStringLiteral("The server rejected your username and password.") + signUpLines());
 }
 
 void ScopeBrowser::refreshList(bool keep)
@@ -228,8 +267,8 @@ void ScopeBrowser::updateList()
     if (!listConn->succeeded()) {
         hostName->selectAll();
         connectionStatus->setText(QStringLiteral("Connection Failed."));
-        Alerts::warning(this, QStringLiteral("Connection Failed"),
-                        QStringLiteral("No Kelvry server could be found at the given hostname"));
+        warn(QStringLiteral("Connection Failed"),
+             QStringLiteral("No Kelvry server could be found at the given hostname"));
         return;
     }
     connectionStatus->setText(QStringLiteral("Connection Successful"));
@@ -336,7 +375,7 @@ void ScopeBrowser::parseTimersResponse()
 {
     QPointer<ScopeBrowser> self(this);
     const bool ok = checkHTTP(timersConn);
-    if (!self)
+    if (!self || ending)
         return;
     if (ok && timerIndex >= 0 && timerIndex < timers.size()) {
         const qint64 now = Clock::now();
@@ -369,7 +408,6 @@ void ScopeBrowser::tickTock()
 void ScopeBrowser::updateScopeControlEnablers()
 {
     updateScopeTimers();
-    QPointer<ScopeBrowser> self(this);
     qint64 now = Clock::now();
     // Events fire once when their second has been reached or passed, so a late or skipped tick
     // neither loses nor repeats one. Boxes run nested event loops in which further ticks arrive:
@@ -384,9 +422,7 @@ void ScopeBrowser::updateScopeControlEnablers()
             const QString name = t.name;
             updateControlButton();
             Alerts::beep();
-            if (!Alerts::information(this, QStringLiteral("Control Message"),
-                                     QStringLiteral("\nYou can now control the microscope: ") + name)
-                || !self)
+            if (!inform(QStringLiteral("Control Message"), QStringLiteral("\nYou can now control the microscope: ") + name))
                 return;
             refreshList(true);
             now = Clock::now();
@@ -464,12 +500,167 @@ void ScopeBrowser::timingHelperFor(const QString& scopeName, qint64 now, qint64 
 
 // ---- flows built with the reservation and scheduling dialogs ----
 
-void ScopeBrowser::startsession() {}
-void ScopeBrowser::authOrNot() {}
-void ScopeBrowser::reserveNow() {}
-void ScopeBrowser::reserveNowResponse() {}
-void ScopeBrowser::getSticket() {}
-void ScopeBrowser::gotSticket() {}
+// ---- immediate reservation ----
+
+void ScopeBrowser::getSticket()
+{
+    if (!checkInfo())
+        return;
+    const std::optional<Asked> asked = askedNow();
+    if (!asked)
+        return;
+    auth.setKey(asked->password);
+    if (sticketConn->isBusy())
+        return;
+    sticketFor = asked;
+    sticketConn->setUrl(Url(asked->host)
+                            .raw(QStringLiteral("/cgi-bin/iserv?f=sticket"))
+                            .field(QStringLiteral("&s="), asked->scope.name)
+                            .field(QStringLiteral("&l="), asked->login));
+    sticketConn->fetch();
+}
+
+void ScopeBrowser::gotSticket()
+{
+    if (!sticketFor || !checkHTTP(sticketConn))
+        return;
+    const std::optional<quint32> ticket = parseSchedulingTicket(sticketConn->data(), sticketConn->length());
+    if (!ticket) {
+        warn(QStringLiteral("Scheduling Failed"),
+             QStringLiteral("The server rejected your username as unauthorized for this microscope."));
+        return;
+    }
+    // The ticket was issued for the password of the click.
+    auth.setKey(sticketFor->password);
+    auth.setToken(*ticket);
+    reserveNow();
+}
+
+void ScopeBrowser::reserveNow()
+{
+    // Reserves the microscope whose scheduling ticket keys `auth`.
+    if (!sticketFor || reserveConn->isBusy())
+        return;
+    reserveFor = sticketFor;
+    const QString a = auth.requestString();
+    reserveConn->setUrl(Url(reserveFor->host)
+                            .raw(QStringLiteral("/cgi-bin/iserv?f=schdnow"))
+                            .field(QStringLiteral("&s="), reserveFor->scope.name)
+                            .field(QStringLiteral("&l="), reserveFor->login)
+                            .raw(QStringLiteral("&auth=") + a));
+    reserveConn->fetch();
+}
+
+void ScopeBrowser::reserveNowResponse()
+{
+    if (!reserveFor || !checkHTTP(reserveConn))
+        return;
+    const ReservationReply reply = parseReservation(reserveConn->data(), reserveConn->length());
+    if (reply.granted) {
+        // Set before the box: ticks and replies keep arriving while it is open.
+        ScopeTimer& t = ensureEntry(reserveFor->scope.name);
+        t.active = true;
+        if (t.start != -1 && t.start <= Clock::now())
+            t.announced = true;         // a stored window now running must not beep late
+        if (!watchTimer.isActive())
+            watchTimer.start(1000);
+        const QString text = QStringLiteral("Your control time: ")
+            + QString::asprintf("%2i mins %2i secs\n", reply.seconds / 60, reply.seconds % 60)
+            + QStringLiteral("Next reserved time: ")
+            + (reply.next == -1 ? QStringLiteral("<none>") : ReserveTimeWin::textDate(reply.next))
+            + QStringLiteral("\nFor more control time, use the \"Scheduling...\" button.");
+        if (!inform(QStringLiteral("Success!"), text))
+            return;
+    } else {
+        if (!warn(QStringLiteral("Reservation Failed"),
+                  QStringLiteral("Reservation failed because there are fewer than\n"
+                                 "five minutes remaining until the next reservation.\n"
+                                 "Please use the \"Scheduling...\" button and reserve a time for later.")))
+            return;
+    }
+    refreshList(true);
+}
+
+// ---- session ticket and the control window ----
+
+void ScopeBrowser::setSessionOpener(SessionOpener opener)
+{
+    sessionOpener() = std::move(opener);
+}
+
+void ScopeBrowser::startsession()
+{
+    if (!checkInfo())
+        return;
+    const std::optional<Asked> asked = askedNow();
+    if (!asked || ticketConn->isBusy())
+        return;
+    ticketFor = asked;
+    ticketConn->setUrl(Url(asked->host)
+                           .raw(QStringLiteral("/cgi-bin/iserv?f=ticket"))
+                           .field(QStringLiteral("&s="), asked->scope.name)
+                           .field(QStringLiteral("&l="), asked->login));
+    ticketConn->fetch();
+    keepSelection = false;
+    listing = true;
+}
+
+void ScopeBrowser::authOrNot()
+{
+    if (!ticketFor || !checkHTTP(ticketConn))
+        return;
+    const Asked asked = *ticketFor;
+    const SessionTicketReply reply = parseSessionTicket(ticketConn->data(), ticketConn->length());
+    switch (reply.kind) {
+    case SessionTicketReply::NoAuthorization:
+        warn(QStringLiteral("Authorization Failed"),
+             QStringLiteral("The server rejected the username and password pair you supplied."));
+        return;
+    case SessionTicketReply::Unscheduled:
+        warn(QStringLiteral("User Not Scheduled on Scope \"") + asked.scope.name + QLatin1Char('"'),
+             QStringLiteral("The server reported that you were not scheduled for access at this time."));
+        return;
+    case SessionTicketReply::Granted:
+        openSession(asked, reply.ticket);
+        return;
+    case SessionTicketReply::Unexpected:
+        qDebug("Reply string was %s", ticketConn->data());
+        warn(QStringLiteral("Connection Failure"),
+             QStringLiteral("Error connecting to the Kelvry server. Please contact the server administrator"));
+        return;
+    }
+}
+
+void ScopeBrowser::openSession(const Asked& asked, quint32 ticket)
+{
+    SessionInfo info;
+    info.host = asked.host;
+    info.scope = asked.scope;
+    info.login = asked.login;
+    info.password = asked.password;
+    info.ticket = ticket;
+    info.baseQuery = QStringLiteral("/cgi-bin/iserv?l=") + Url::escapeValue(asked.login) + QStringLiteral("&s=")
+        + Url::escapeValue(asked.scope.name) + QLatin1Char('&');
+
+    const SessionOpener open = sessionOpener();
+    if (!open) {
+        qWarning("brolt: no control window to open the session in");
+        return;
+    }
+    // The dialog ends with the session's start, and its reservation watch with it.
+    ending = true;
+    watchTimer.stop();
+    QPointer<ScopeBrowser> self(this);
+    open(info);
+    if (!self)
+        return;
+    // A box of the dialog still open has this dialog's slots on the stack below it: only hide
+    // the dialog, and let the last box to close delete it.
+    if (boxesOpen > 0)
+        hide();
+    else
+        deleteLater();
+}
 
 // ---- scheduling dialog ----
 
@@ -482,10 +673,9 @@ void ScopeBrowser::schedButton_clicked()
         return;
     // The dialog is for the microscope selected now, whatever the list shows when the clock arrives.
     const ScopeRecord rec = *current;
-    if (!Alerts::information(this, QStringLiteral("Kelvry Control Time"),
-                             QStringLiteral("You can control the selected microscope \"") + rec.name
-                                 + QStringLiteral("\" for ") + rec.maxMinutesText
-                                 + QStringLiteral(" minutes maximum.")))
+    if (!inform(QStringLiteral("Kelvry Control Time"),
+                QStringLiteral("You can control the selected microscope \"") + rec.name + QStringLiteral("\" for ")
+                    + rec.maxMinutesText + QStringLiteral(" minutes maximum.")))
         return;
     if (cckConn->isBusy())
         return;                 // dropped, like any request on a busy object
@@ -504,9 +694,9 @@ void ScopeBrowser::openResWin()
     // Without the server's time every booking would go to a wrong start: open no dialog.
     const auto serverTime = ReplyText(cckConn).scan().decimal();
     if (!serverTime) {
-        Alerts::warning(this, QStringLiteral("Connection Failure"),
-                        QStringLiteral("Error connecting to the Kelvry server.\n"
-                                       "Please contact the server administrator. (file scpbrwsr)"));
+        warn(QStringLiteral("Connection Failure"),
+             QStringLiteral("Error connecting to the Kelvry server.\n"
+                            "Please contact the server administrator. (file scpbrwsr)"));
         return;
     }
     const ScopeRecord rec = *schedRecord;

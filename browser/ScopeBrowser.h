@@ -3,12 +3,14 @@
 #include "Auth.h"
 #include "ScopeRecord.h"
 #include "ScopeTimer.h"
+#include "SessionInfo.h"
 #include "ui_ScopeBrowser.h"
 
 #include <QDialog>
 #include <QHash>
 #include <QList>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 class MyHTTP;
@@ -23,6 +25,12 @@ public:
     explicit ScopeBrowser(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
                           Qt::WindowFlags fl = {});
     ~ScopeBrowser() override;
+
+    // Opens the control window of a granted session: creates it as a window of its own, shows
+    // it and begins it with the record. Set once for the process; the dialog calls it on a
+    // granted ticket and then goes away.
+    using SessionOpener = std::function<void(SessionInfo&)>;
+    static void setSessionOpener(SessionOpener opener);
 
     virtual bool checkInfo();
     virtual bool checkHTTP(MyHTTP* request);
@@ -82,6 +90,24 @@ private:
     ScopeTimer* entry(const QString& scopeName);
     ScopeTimer& ensureEntry(const QString& scopeName);
     const ScopeRecord* currentRecord() const;
+
+    // What a request was sent for, taken at the click: its reply is applied to that microscope,
+    // login and password, whatever is selected or typed meanwhile.
+    struct Asked
+    {
+        ScopeRecord scope;
+        QString host;
+        QString login;
+        QString password;
+    };
+    std::optional<Asked> askedNow() const;     // nothing without a current row
+    void openSession(const Asked& asked, quint32 ticket);
+
+    // The dialog's message boxes. False when the caller must return at once: the dialog was
+    // destroyed while the box was open, or it is ending.
+    bool warn(const QString& caption, const QString& text);
+    bool inform(const QString& caption, const QString& text);
+    bool showBox(bool warning, const QString& caption, const QString& text);
     void timingHelperFor(const QString& scopeName, qint64 now, qint64 start, qint64 end);
 
     QTimer watchTimer;
@@ -105,4 +131,11 @@ private:
     QApplication* appRef = nullptr;
     // The microscope "Scheduling..." was pressed for; its dialog opens when the clock reply arrives.
     std::optional<ScopeRecord> schedRecord;
+    std::optional<Asked> sticketFor;
+    std::optional<Asked> reserveFor;
+    std::optional<Asked> ticketFor;
+    // A granted session ends the dialog; while its boxes are open it is only hidden, and the
+    // last box to close deletes it.
+    int boxesOpen = 0;
+    bool ending = false;
 };

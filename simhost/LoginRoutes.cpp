@@ -62,21 +62,21 @@ void addLoginRoutes(SimHost& host)
         if (!scope->reservable)
             return HostReply::text("-R");
         const qint64 now = w.now();
-        const Reservation* next = w.nextOfAnyone(scopeName, now);
+        // Copied: the booking below may move the schedule.
+        const Reservation* following = w.nextOfAnyone(scopeName, now);
+        const qint64 next = following ? following->start : -1;
         if (const Reservation* mine = w.current(scopeName, login, now))
-            return HostReply::text("+OK " + QByteArray::number(mine->end() - now) + ' '
-                                   + QByteArray::number(next ? next->start : -1) + '\n');
+            return HostReply::text("+OK " + QByteArray::number(mine->end() - now) + ' ' + QByteArray::number(next) + '\n');
         if (w.overlaps(scopeName, now, 1))
             return HostReply::text("-B");        // someone else holds it now
         qint64 length = qint64(scope->maxMinutes) * 60;
-        if (next) {
-            if (next->start - now < 300)
+        if (next != -1) {
+            if (next - now < 300)
                 return HostReply::text("-T");
-            length = qMin(length, next->start - now);
+            length = qMin(length, next - now);
         }
         w.book(scopeName, {login, now, length});
-        return HostReply::text("+OK " + QByteArray::number(length) + ' '
-                               + QByteArray::number(next ? next->start : -1) + '\n');
+        return HostReply::text("+OK " + QByteArray::number(length) + ' ' + QByteArray::number(next) + '\n');
     });
 
     host.addRoute(QStringLiteral("iserv:ticket"), [&w](const HostRequest& r) {

@@ -1,14 +1,20 @@
-// Log-in dialog: the input check, the log-in request, the microscope list and its refresh.
+// Log-in dialog: the input check, the log-in request, the microscope list and its refresh,
+// "Reserve Now", and the session ticket that hands over to the control window.
+#include "Alerts.h"
 #include "Auth.h"
 #include "BoxCloser.h"
 #include "RawPeer.h"
 #include "LoginHelpers.h"
 #include "ServiceConfig.h"
 
+#include <QDateTime>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTest>
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace {
 const QString signUp = QStringLiteral("\n\nTo sign up for a free account, please visit the\nKelvry website at ")
@@ -28,6 +34,37 @@ struct Dialog
         return QTest::qWaitFor([this] { return !b.isListing(); }, 5000);
     }
 };
+
+// Stands in for the control window: records each session the dialog opens and shows a plain
+// window for it.
+struct OpenedSessions
+{
+    QList<SessionInfo> seen;
+    std::vector<std::unique_ptr<QWidget>> windows;
+    OpenedSessions()
+    {
+        ScopeBrowser::setSessionOpener([this](SessionInfo& info) {
+            seen.append(info);
+            windows.push_back(std::make_unique<QWidget>(nullptr, Qt::Window));
+            windows.back()->show();
+        });
+    }
+    ~OpenedSessions() { ScopeBrowser::setSessionOpener({}); }
+};
+
+// A logged-in dialog on the heap: a granted session deletes it.
+struct Start
+{
+    TestHost host;
+    BoxCloser boxes;
+    OpenedSessions sessions;
+    QPointer<ScopeBrowser> b = new ScopeBrowser;
+    ~Start() { delete b; }
+    bool connect() { return connectAndSweep(*b, host); }
+};
+
+const QString oneLineFailure =
+    QStringLiteral("Error connecting to the Kelvry server. Please contact the server administrator");
 }
 
 class TestScopeBrowser : public QObject
@@ -48,6 +85,12 @@ private slots:
     void brokenTransportsToLogInCheck();
     void hostileListsLeaveStateIntact_data();
     void hostileListsLeaveStateIntact();
+    void reserveNow_data();
+    void reserveNow();
+    void ticketReplies_data();
+    void ticketReplies();
+    void repliesServeTheMicroscopeAskedFor();
+    void ticketWhileBoxOpen();
 };
 
 void TestScopeBrowser::formAtStart()
@@ -335,6 +378,239 @@ void TestScopeBrowser::hostileListsLeaveStateIntact()
     QVERIFY(d.refresh());
     QCOMPARE(d.b.scopeListBox->count(), 3);
     QVERIFY(d.b.bannerBox->toPlainText().contains("Brolt demonstration host"));
+}
+
+void TestScopeBrowser::reserveNow_data()
+{
+    QTest::addColumn<QByteArray>("earlierTicket");  // a reply to a first press, or none
+    QTest::addColumn<QByteArray>("ticket");         // empty: the host's own
+    QTest::addColumn<QByteArray>("reservation");    // empty: the host's own
+    QTest::addColumn<int>("switchTo");              // row selected while the ticket is out
+    QTest::addColumn<QStringList>("titles");
+    QTest::addColumn<QString>("text");              // of the last box; empty: not compared
+    QTest::addColumn<bool>("reserved");
+
+    const QString more = QStringLiteral("\nFor more control time, use the \"Scheduling...\" button.");
+    const QString refusedTicket = QStringLiteral("The server rejected your username as unauthorized for this microscope.");
+    QTest::newRow("granted, nothing next")
+        << QByteArray() << QByteArray() << QByteArray("+OK 1800 -1") << -1 << QStringList{"Success!"}
+        << "Your control time: 30 mins  0 secs\nNext reserved time: <none>" + more << true;
+    QTest::newRow("bare plus: defaults")
+        << QByteArray() << QByteArray() << QByteArray("+") << -1 << QStringList{"Success!"}
+        << "Your control time:  2 mins  0 secs\nNext reserved time: Thu Jan 1 00:00:00 1970" + more << true;
+    QTest::newRow("negative seconds, a next start")
+        << QByteArray() << QByteArray() << QByteArray("+OK -30 1800000000\n") << -1 << QStringList{"Success!"}
+        << "Your control time:  0 mins -30 secs\nNext reserved time: Fri Jan 15 08:00:00 2027" + more << true;
+    QTest::newRow("reservation refused")
+        << QByteArray() << QByteArray() << QByteArray("-T") << -1 << QStringList{"Reservation Failed"}
+        << QStringLiteral("Reservation failed because there are fewer than\nfive minutes remaining until the next "
+                          "reservation.\nPlease use the \"Scheduling...\" button and reserve a time for later.")
+        << false;
+    QTest::newRow("ticket refused")
+        << QByteArray() << QByteArray("-N") << QByteArray() << -1 << QStringList{"Scheduling Failed"}
+        << refusedTicket << false;
+    // The earlier reply's bytes lie where a ticket would be read.
+    QTest::newRow("plus without a ticket after a longer reply")
+        << QByteArray("-N   5a17c3e9") << QByteArray("+OK") << QByteArray() << -1
+        << QStringList{"Scheduling Failed", "Scheduling Failed"} << refusedTicket << false;
+    QTest::newRow("row changed while the ticket is out")
+        << QByteArray() << QByteArray() << QByteArray() << 2 << QStringList{"Success!"} << QString() << true;
+}
+
+void TestScopeBrowser::reserveNow()
+{
+    QFETCH(QByteArray, earlierTicket);
+    QFETCH(QByteArray, ticket);
+    QFETCH(QByteArray, reservation);
+    QFETCH(int, switchTo);
+    QFETCH(QStringList, titles);
+    QFETCH(QString, text);
+    QFETCH(bool, reserved);
+    Dialog d;
+    QVERIFY(d.connect());
+    QVERIFY(!d.b.beginButton->isEnabled());
+    if (!earlierTicket.isEmpty()) {
+        d.host->scriptReply("iserv:sticket", 200, earlierTicket);
+        d.b.reserveButton->click();
+        QVERIFY(d.boxes.waitFor(1));
+    }
+    if (!ticket.isEmpty())
+        d.host->scriptReply("iserv:sticket", 200, ticket);
+    if (!reservation.isEmpty())
+        d.host->scriptReply("iserv:schdnow", 200, reservation);
+    d.host->setDelay("iserv:sticket", 200);
+    d.b.reserveButton->click();
+    if (switchTo >= 0) {
+        // Another reservable microscope; its press finds the ticket request busy.
+        d.b.scopeListBox->setCurrentRow(switchTo);
+        d.b.reserveButton->click();
+    }
+    QVERIFY(d.boxes.waitFor(int(titles.size())));
+    QTRY_VERIFY(!d.b.isListing());
+    QTest::qWait(50);
+    QCOMPARE(d.boxes.titles(), titles);
+    if (!text.isEmpty())
+        QCOMPARE(d.boxes.seen.last().text, text);
+
+    const QList<QByteArray> tickets = d.host.queries("iserv:sticket");
+    QCOMPARE(tickets.size(), earlierTicket.isEmpty() ? 1 : 2);
+    QCOMPARE(tickets.last(), QByteArray("f=sticket&s=tall&l=guest"));
+    const bool sent = ticket.isEmpty();
+    const QList<QByteArray> reservations = d.host.queries("iserv:schdnow");
+    QCOMPARE(reservations.size(), sent ? 1 : 0);
+    // Any answer to the reservation refreshes the list, keeping the row.
+    QCOMPARE(d.host->count("iserv:i"), sent ? 2 : 1);
+    QCOMPARE(d.b.scopeListBox->currentRow(), switchTo >= 0 ? switchTo : 0);
+    if (sent)
+        QVERIFY(reservations[0].startsWith("f=schdnow&s=tall&l=guest&auth="));
+    QCOMPARE(d.b.timerFor("tall")->active, reserved);
+    QVERIFY(!d.b.timerFor("dark")->active);
+    QCOMPARE(d.b.beginButton->isEnabled(), reserved && switchTo < 0);
+    if (switchTo >= 0) {
+        // The host took the ticket issued for "tall" with it and booked that microscope.
+        const auto& booked = d.host->world().scopes[0].schedule;
+        QVERIFY(std::any_of(booked.begin(), booked.end(), [](const Reservation& r) { return r.login == "guest"; }));
+    }
+}
+
+void TestScopeBrowser::ticketReplies_data()
+{
+    QTest::addColumn<QByteArray>("earlier");        // a reply to a first press, or none
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("titles");
+    QTest::addColumn<QString>("text");              // of the last box
+    QTest::addColumn<QStringList>("debugLines");
+
+    QTest::newRow("refused login") << QByteArray() << QByteArray("-NO_AUTHORIZATION")
+        << QStringList{"Authorization Failed"}
+        << QStringLiteral("The server rejected the username and password pair you supplied.") << QStringList();
+    QTest::newRow("not scheduled") << QByteArray() << QByteArray("-UNSCHEDULED")
+        << QStringList{"User Not Scheduled on Scope \"tall\""}
+        << QStringLiteral("The server reported that you were not scheduled for access at this time.") << QStringList();
+    QTest::newRow("refusal code with a line end") << QByteArray() << QByteArray("-NO_AUTHORIZATION\n")
+        << QStringList{"Connection Failure"} << oneLineFailure
+        << QStringList{"Reply string was -NO_AUTHORIZATION\n"};
+    QTest::newRow("other refusal, format characters") << QByteArray() << QByteArray("-E %s%n%x")
+        << QStringList{"Connection Failure"} << oneLineFailure << QStringList{"Reply string was -E %s%n%x"};
+    QTest::newRow("empty") << QByteArray() << QByteArray()
+        << QStringList{"Connection Failure"} << oneLineFailure << QStringList{"Reply string was "};
+    // The earlier reply's bytes lie where the ticket would be read.
+    QTest::newRow("short plus after a longer reply") << QByteArray("-XY 1c0ffee") << QByteArray("+")
+        << QStringList{"Connection Failure", "Connection Failure"} << oneLineFailure
+        << QStringList{"Reply string was -XY 1c0ffee", "Reply string was +"};
+    QTest::newRow("granted") << QByteArray() << QByteArray("+OK 1c0ffee") << QStringList() << QString()
+        << QStringList();
+}
+
+void TestScopeBrowser::ticketReplies()
+{
+    QFETCH(QByteArray, earlier);
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, titles);
+    QFETCH(QString, text);
+    QFETCH(QStringList, debugLines);
+    Start s;
+    QVERIFY(s.connect());
+    s.b->show();
+    for (const QString& line : debugLines)
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
+    if (!earlier.isEmpty()) {
+        s.host->scriptReply("iserv:ticket", 200, earlier);
+        s.b->startsession();
+        QVERIFY(s.boxes.waitFor(1));
+    }
+    s.host->scriptReply("iserv:ticket", 200, reply);
+    s.b->startsession();
+    QTRY_COMPARE(s.host->count("iserv:ticket"), earlier.isEmpty() ? 1 : 2);
+    QCOMPARE(s.host.queries("iserv:ticket").last(), QByteArray("f=ticket&s=tall&l=guest"));
+
+    if (titles.isEmpty()) {
+        QTRY_VERIFY(s.b.isNull());
+        QCOMPARE(s.sessions.seen.size(), 1);
+        const SessionInfo& info = s.sessions.seen[0];
+        QCOMPARE(info.host, s.host.field());
+        QCOMPARE(info.scope.name, QStringLiteral("tall"));
+        QCOMPARE(info.scope.slides.value(0), QStringLiteral("liver01"));
+        QCOMPARE(info.login, QStringLiteral("guest"));
+        QCOMPARE(info.password, QStringLiteral("guest"));
+        QCOMPARE(info.ticket, 0x1c0ffeeu);
+        QCOMPARE(info.baseQuery, QStringLiteral("/cgi-bin/iserv?l=guest&s=tall&"));
+        QVERIFY(s.sessions.windows[0]->isVisible());
+        QVERIFY(s.boxes.seen.isEmpty());
+        return;
+    }
+    QVERIFY(s.boxes.waitFor(int(titles.size())));
+    QTest::qWait(50);
+    QCOMPARE(s.boxes.titles(), titles);
+    QCOMPARE(s.boxes.seen.last().icon, QMessageBox::Warning);
+    QCOMPARE(s.boxes.seen.last().text, text);
+    QVERIFY(s.sessions.seen.isEmpty());
+    QVERIFY(s.b && s.b->isVisible());
+}
+
+void TestScopeBrowser::repliesServeTheMicroscopeAskedFor()
+{
+    Start s;
+    // The guest holds time on "tall" now.
+    s.host->world().scopes[0].schedule.append({"guest", QDateTime::currentSecsSinceEpoch() - 10, 600});
+    QVERIFY(s.connect());
+    QVERIFY(s.b->beginButton->isEnabled());
+
+    // Without a current row the buttons send nothing.
+    s.b->scopeListBox->setCurrentRow(-1);
+    s.b->startsession();
+    QMetaObject::invokeMethod(s.b, "getSticket");
+    QTest::qWait(50);
+    QCOMPARE(s.host->count("iserv:ticket") + s.host->count("iserv:sticket"), 0);
+    QVERIFY(s.boxes.seen.isEmpty());
+
+    // The row, login and password change while the ticket is out; a second press is dropped.
+    s.b->scopeListBox->setCurrentRow(0);
+    s.host->setDelay("iserv:ticket", 200);
+    s.b->startsession();
+    s.b->scopeListBox->setCurrentRow(2);
+    s.b->loginBox->setText("alice");
+    s.b->passwordBox->setText("secret");
+    s.b->startsession();
+    QTRY_VERIFY(s.b.isNull());
+    QCOMPARE(s.host.queries("iserv:ticket"), QList<QByteArray>{"f=ticket&s=tall&l=guest"});
+    QCOMPARE(s.sessions.seen.size(), 1);
+    const SessionInfo& info = s.sessions.seen[0];
+    QCOMPARE(info.scope.name, QStringLiteral("tall"));
+    QCOMPARE(info.login, QStringLiteral("guest"));
+    QCOMPARE(info.baseQuery, QStringLiteral("/cgi-bin/iserv?l=guest&s=tall&"));
+    // The ticket keys requests the host takes for that microscope.
+    Auth a;
+    a.setKey(info.password);
+    a.setToken(info.ticket);
+    QVERIFY(s.host->world().checkRequest("session", "guest", "tall", a.requestString()));
+    QVERIFY(s.boxes.seen.isEmpty());
+}
+
+void TestScopeBrowser::ticketWhileBoxOpen()
+{
+    Start s;
+    s.host->scriptReply("iserv:cwt", 200, "0 600");      // windows starting now: the next tick announces
+    s.host->scriptReply("iserv:ticket", 200, "+OK 1c0ffee");
+    QVERIFY(s.connect());
+    s.b->show();
+    bool hiddenUnderBox = false;
+    s.boxes.onBox = [&](const BoxCloser::Box& box) {
+        if (box.title != QLatin1String("Control Message") || !s.sessions.seen.isEmpty())
+            return;
+        s.b->startsession();
+        QVERIFY(QTest::qWaitFor([&] { return !s.sessions.seen.isEmpty(); }, 5000));
+        QTest::qWait(20);
+        QWidget* open = QApplication::activeModalWidget();
+        hiddenUnderBox = s.b && !s.b->isVisible() && Alerts::openBoxes() == 1 && open && open->isVisible();
+    };
+    QMetaObject::invokeMethod(s.b, "tickTock", Qt::DirectConnection);
+    QVERIFY(hiddenUnderBox);
+    // The box has closed: the dialog goes, and no other microscope is announced after it.
+    QTRY_VERIFY(s.b.isNull());
+    QTest::qWait(50);
+    QCOMPARE(s.boxes.titles(), QStringList{"Control Message"});
+    QVERIFY(s.sessions.windows[0]->isVisible());
 }
 
 QTEST_MAIN(TestScopeBrowser)

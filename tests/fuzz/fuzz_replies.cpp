@@ -12,6 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const char* bytes = reinterpret_cast<const char*>(data);
     (void)parseControlWindow(bytes, int(size));
+    (void)parseSchedulingTicket(bytes, int(size));
+    (void)parseReservation(bytes, int(size));
+    // A ticket is granted only on a "+" that holds it.
+    if (parseSessionTicket(bytes, int(size)).kind == SessionTicketReply::Granted && (size < 4 || data[0] != '+'))
+        std::abort();
 
     const ReplyText reply(QByteArray(bytes, int(size)));
     for (int offset : {0, 3, 4})
