@@ -246,6 +246,21 @@ QPointF Fiducials::stageToPixel(QPointF stage) const
     return {co * sx + si * sy + c.originX, co * sy - si * sx + c.originY};
 }
 
+QPoint Fiducials::imagePixel(QPointF stage) const
+{
+    const Calibration c = calibration();
+    auto scaled = [](double pixels, double mm, double units) {
+        const double v = pixels / double(float(mm)) * (double(float(std::clamp(units, -1e9, 1e9))) * 0.0001);
+        return double(float(std::clamp(v, -1e9, 1e9)));
+    };
+    const double sx = scaled(c.pixelWidth, widthMm, stage.x());
+    const double sy = scaled(c.pixelHeight, heightMm, stage.y());
+    const double co = std::cos(-c.angle), si = std::sin(-c.angle);
+    auto pixel = [](double v) { return std::isfinite(v) ? int(std::clamp(v, -1e6, 1e6)) : 0; };
+    return {pixel(std::trunc(co * sx + si * sy) + std::trunc(c.originX)),
+            pixel(std::trunc(co * sy - si * sx) + std::trunc(c.originY))};
+}
+
 QPointF Fiducials::pixelToStage(QPointF pixel) const
 {
     const Calibration c = calibration();
