@@ -140,4 +140,11 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Focus stack: ends it (the controls come back unless the time is over), or ends it after
+    // a level that got no image, which then leaves stackZ, with a line to System Info.
+    void finishStack();
+    void dropStackLevel(const QString& why);
+    QMetaObject::Connection insetFailure;   // insetJPEG's failed(), hooked at the first stack
 };

@@ -1,10 +1,13 @@
 // Any bytes as a short status reply: the readers stay inside them.
 #include "Replies.h"
 #include "ReplyText.h"
+#include "StackReplies.h"
+#include "TimeReplies.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -12,6 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const char* bytes = reinterpret_cast<const char*>(data);
     (void)parseControlWindow(bytes, int(size));
+    // The countdown decrements the count: it must never be read as the smallest int.
+    if (const auto s = parseRemainingSeconds(bytes, int(size)); s && *s == std::numeric_limits<int>::min())
+        std::abort();
+    (void)cancelAccepted(bytes, int(size));
+    (void)levelMoveRefused(bytes, int(size));
 
     const ReplyText reply(QByteArray(bytes, int(size)));
     for (int offset : {0, 3, 4})
