@@ -3,7 +3,6 @@
 #include "Session.h"
 
 #include "StackReplies.h"
-#include "Url.h"
 #include "VideoWindow.h"
 
 #include <QStatusBar>
@@ -55,11 +54,9 @@ void Session::startNextZImage(QImage&)
         return;
     }
     stackZ.append(z);
-    zMoveConn.setUrl(Url(si.host).raw(si.baseQuery)
-                         .raw(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(stackCentre.x),
-                                                double(stackCentre.y), z))
-                         .raw(QStringLiteral("&auth="))
-                         .raw(auth.requestString()));
+    zMoveConn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(stackCentre.x),
+                                                double(stackCentre.y), z)
+                              + authPart()));
     zMoveConn.fetch();
     --zRemaining;
 }

@@ -4,7 +4,6 @@
 
 #include "Alerts.h"
 #include "TimeReplies.h"
-#include "Url.h"
 #include "VideoWindow.h"
 
 #include <QFont>
@@ -50,7 +49,7 @@ void Session::tickme()
 
     if (secondsLeft > 0) {
         if (secondsLeft % 30 == 0) {
-            timeConn.setUrl(Url(si.host).raw(si.baseQuery).raw(QStringLiteral("f=t")));
+            timeConn.setUrl(iservUrl(QStringLiteral("f=t")));
             timeConn.fetch();
         }
         return;
@@ -68,7 +67,7 @@ void Session::tickme()
 
 void Session::cancelShedule()
 {
-    cancelConn.setUrl(Url(si.host).raw(si.baseQuery).raw(QStringLiteral("f=rmSch&auth=")).raw(auth.requestString()));
+    cancelConn.setUrl(iservUrl(QStringLiteral("f=rmSch") + authPart()));
     cancelConn.fetch();
 }
 
