@@ -1,6 +1,7 @@
 // Any bytes as a short status reply: the readers stay inside them.
 #include "Replies.h"
 #include "ReplyText.h"
+#include "StageReplies.h"
 
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const char* bytes = reinterpret_cast<const char*>(data);
     (void)parseControlWindow(bytes, int(size));
+
+    const PositionReply position = parsePosition(bytes, int(size));
+    for (const auto& v : {position.x, position.y, position.z})
+        if (v && !std::isfinite(*v))
+            std::abort();
+    if (position.kind == PositionReply::Invalid && (position.x || position.y || position.z))
+        std::abort();
+    const SysInfoReply info = parseSysInfo(bytes, int(size));
+    if ((info.mppX && !(*info.mppX > 0)) || (info.mppY && !(*info.mppY > 0)) || info.text.size() > qsizetype(size))
+        std::abort();
 
     const ReplyText reply(QByteArray(bytes, int(size)));
     for (int offset : {0, 3, 4})
