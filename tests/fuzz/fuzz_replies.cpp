@@ -1,10 +1,14 @@
 // Any bytes as a short status reply: the readers stay inside them.
 #include "Replies.h"
 #include "ReplyText.h"
+#include "StackReplies.h"
+#include "StageReplies.h"
+#include "TimeReplies.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -16,6 +20,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)parseReservation(bytes, int(size));
     // A ticket is granted only on a "+" that holds it.
     if (parseSessionTicket(bytes, int(size)).kind == SessionTicketReply::Granted && (size < 4 || data[0] != '+'))
+        std::abort();
+    // The countdown decrements the count: it must never be read as the smallest int.
+    if (const auto s = parseRemainingSeconds(bytes, int(size)); s && *s == std::numeric_limits<int>::min())
+        std::abort();
+    (void)cancelAccepted(bytes, int(size));
+    (void)levelMoveRefused(bytes, int(size));
+
+    const PositionReply position = parsePosition(bytes, int(size));
+    for (const auto& v : {position.x, position.y, position.z})
+        if (v && !std::isfinite(*v))
+            std::abort();
+    if (position.kind == PositionReply::Invalid && (position.x || position.y || position.z))
+        std::abort();
+    const SysInfoReply info = parseSysInfo(bytes, int(size));
+    if ((info.mppX && !(*info.mppX > 0)) || (info.mppY && !(*info.mppY > 0)) || info.text.size() > qsizetype(size))
         std::abort();
 
     const ReplyText reply(QByteArray(bytes, int(size)));
