@@ -1,15 +1,22 @@
 // High-resolution slide view over loopback: the mappings and drag navigation, calibration files,
-// point-list dots and slide changes while replies are still running, and what the view paints.
+// point-list dots and slide changes while replies are still running, and what the view paints;
+// the acquisition rectangle and its grid, the tissue test and the job points and files.
+#include "BoxCloser.h"
 #include "HighResPreview.h"
+#include "ServiceConfig.h"
 #include "TestHost.h"
 #include "TestImages.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -89,6 +96,95 @@ QPoint px(const HighResPreview& v, float x, float y) { return v.physicalToImageP
 
 const QByteArray Offset = "100 80 2960 80 100 1980 2960 1980 75.67 50.325";
 
+// A slide whose pixel columns left of `darkUpTo` have the colour `dark`, the rest white.
+QPixmap slide(int darkUpTo, QRgb dark = qRgb(40, 40, 40))
+{
+    QImage img = TestImages::solid(HighResPreview::ImageWidth, HighResPreview::ImageHeight, qRgb(255, 255, 255));
+    QPainter(&img).fillRect(QRect(0, 0, darkUpTo, img.height()), QColor(dark));
+    return QPixmap::fromImage(img);
+}
+
+// Bounding boxes of the 8-connected areas of pixels that `match`, in scan order.
+QList<QRect> blobs(const QImage& img, const std::function<bool(QRgb)>& match)
+{
+    QList<QRect> out;
+    QSet<qint64> seen;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            if (!match(img.pixel(x, y)) || seen.contains(qint64(y) * img.width() + x))
+                continue;
+            QRect box(x, y, 1, 1);
+            QList<QPoint> todo{{x, y}};
+            seen.insert(qint64(y) * img.width() + x);
+            while (!todo.isEmpty()) {
+                const QPoint p = todo.takeLast();
+                box |= QRect(p, QSize(1, 1));
+                for (int i = 0; i < 9; ++i) {
+                    const QPoint n = p + QPoint(i % 3 - 1, i / 3 - 1);
+                    const qint64 key = qint64(n.y()) * img.width() + n.x();
+                    if (img.valid(n) && !seen.contains(key) && match(img.pixel(n))) {
+                        seen.insert(key);
+                        todo.append(n);
+                    }
+                }
+            }
+            out.append(box);
+        }
+    return out;
+}
+
+QRect boundsOf(const QList<QRect>& boxes)
+{
+    QRect r;
+    for (const QRect& b : boxes)
+        r |= b;
+    return r;
+}
+
+CoordinateTriple mm(QPointF p) { return CoordinateTriple(float(p.x()), float(p.y()), 0); }
+
+// The grid of corners (10, 10) and (12, 11) mm at density 3: float sums of 10000 / 3.
+const QStringList X4 = {"100000.0000", "103333.3359", "106666.6719", "110000.0078", "113333.3438", "116666.6797"};
+const QStringList Y4 = {"100000.0000", "103333.3359", "106666.6719"};
+// Columns 0 to 3 of it lie left of pixel 450.
+constexpr int FourColumns = 450;
+
+// "x,y;" for the columns [from, to) of a grid, column by column.
+QString points(const QStringList& xs, const QStringList& ys, int from, int to)
+{
+    QString out;
+    for (int i = from; i < to; ++i)
+        for (const QString& y : ys)
+            out += xs[i] + ',' + y + ';';
+    return out;
+}
+
+// A temporary base directory with jobs/ and bad_lib/, and everything under it.
+struct JobDirs
+{
+    QTemporaryDir root;
+    QString base;
+    JobDirs() : base(root.path() + "/base")
+    {
+        QDir(root.path()).mkpath("base/jobs");
+        QDir(root.path()).mkpath("base/bad_lib");
+    }
+    QStringList tree() const
+    {
+        QStringList out;
+        QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << it.next();
+        out.sort();
+        return out;
+    }
+    QByteArray read(const QString& path) const
+    {
+        QFile f(base + path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+    }
+};
+
 } // namespace
 
 class TestHighResPreview : public QObject
@@ -105,6 +201,15 @@ private slots:
     void readPointList_data();
     void readPointList();
     void markPointAndPainting();
+    void selectionDrawing_data();
+    void selectionDrawing();
+    void jobPoints_data();
+    void jobPoints();
+    void tissueTest_data();
+    void tissueTest();
+    void libraryFiles();
+    void libraryRefusals_data();
+    void libraryRefusals();
 
 private:
     QByteArray white;
@@ -420,6 +525,251 @@ void TestHighResPreview::markPointAndPainting()
     shot = v.grab().toImage();
     QVERIFY(shot.pixelColor(141, 120) == QColor(Qt::blue) && shot.pixelColor(240, 159) == QColor(Qt::blue));
     QVERIFY(shot.pixelColor(241, 120) != QColor(Qt::blue) && shot.pixelColor(180, 160) != QColor(Qt::blue));
+}
+
+void TestHighResPreview::selectionDrawing_data()
+{
+    QTest::addColumn<QPointF>("c1");
+    QTest::addColumn<QPointF>("c2");
+    QTest::addColumn<int>("density");
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QList<QRect>>("dots");
+
+    // Labels at (404, 404) and (485, 445); an 81 x 41 rectangle; steps 40 and 41.
+    const QRect frame(404, 404, 81, 41);
+    QTest::newRow("density 1") << QPointF(10, 10) << QPointF(12, 11) << 1 << frame
+                               << QList<QRect>{{404, 404, 3, 3}, {444, 404, 3, 3}};
+    // Steps of 13 pixels: 7 x 3 dots.
+    QList<QRect> dots;
+    for (int y = 404; y < 443; y += 13)
+        for (int x = 404; x < 483; x += 13)
+            dots << QRect(x, y, 3, 3);
+    QTest::newRow("density 3") << QPointF(10, 10) << QPointF(12, 11) << 3 << frame << dots;
+    // A step below one pixel, and corners without extent in x: no dots, and the drawing ends.
+    QTest::newRow("denser than the pixels") << QPointF(10, 10) << QPointF(12, 11) << 50 << frame << QList<QRect>{};
+    QTest::newRow("equal x") << QPointF(10, 10) << QPointF(10, 11) << 1 << QRect() << QList<QRect>{};
+}
+
+void TestHighResPreview::selectionDrawing()
+{
+    QFETCH(QPointF, c1);
+    QFETCH(QPointF, c2);
+    QFETCH(int, density);
+    QFETCH(QRect, frame);
+    QFETCH(QList<QRect>, dots);
+
+    HighResPreview v;
+    v.resize(383, 270);
+    v.pixmap = v.backup = slide(0);
+    v.setLinearDensity(density);
+    // One corner: its label only, and kept when the corner is set again elsewhere.
+    auto magenta = [](QRgb c) { return qRed(c) > qGreen(c) + 60 && qBlue(c) > qGreen(c) + 60; };
+    v.setCorner1(mm(QPointF(30, 30)));
+    v.setCorner1(mm(c1));
+    const QRect far(1200, 1200, 100, 100);      // around pixel (1213, 1220) of (30, 30) mm
+    QVERIFY(!blobs(v.pixmap.toImage().copy(far), magenta).isEmpty());
+
+    // Both corners: the clean image again, with labels, rectangle and grid.
+    v.setCorner2(mm(c2));
+    QVERIFY(blobs(v.pixmap.toImage().copy(far), magenta).isEmpty());
+    const QImage img = v.pixmap.toImage().copy(0, 0, 1200, 1200);
+    QCOMPARE(boundsOf(blobs(img, [](QRgb c) { return c == qRgb(0, 0, 0); })), frame);
+    QCOMPARE(blobs(img, [](QRgb c) { return c == qRgb(255, 255, 0); }), dots);
+    const QList<QRect> labels = blobs(img, magenta);
+    const QPoint a = v.physicalToImagePixel(v.corner1), b = v.physicalToImagePixel(v.corner2);
+    QCOMPARE(a, QPoint(404, 404));
+    for (const QPoint& at : {a, b}) {
+        // A label's baseline starts at its corner.
+        QList<QRect> own;
+        for (const QRect& r : labels)
+            if (std::abs(r.left() - at.x()) < 30 && std::abs(r.bottom() - at.y()) < 30)
+                own << r;
+        const QRect box = boundsOf(own);
+        QVERIFY2(box.left() >= at.x() && box.left() <= at.x() + 2 && box.bottom() <= at.y()
+                     && box.bottom() >= at.y() - 3 && box.width() > 5,
+                 qPrintable(QStringLiteral("label at %1,%2: %3,%4 %5x%6").arg(at.x()).arg(at.y())
+                                .arg(box.x()).arg(box.y()).arg(box.width()).arg(box.height())));
+    }
+    QCOMPARE(v.backup.toImage().pixel(a), qRgb(255, 255, 255));
+}
+
+void TestHighResPreview::jobPoints_data()
+{
+    QTest::addColumn<QPointF>("c1");
+    QTest::addColumn<QPointF>("c2");
+    QTest::addColumn<int>("density");
+    QTest::addColumn<int>("darkUpTo");
+    QTest::addColumn<HighResPreview::JobPoints>("result");
+    QTest::addColumn<QString>("good");
+    QTest::addColumn<QString>("bad");
+    using R = HighResPreview::JobPoints;
+
+    QTest::newRow("density 1") << QPointF(10, 10) << QPointF(12, 11) << 1 << 3060 << R::Listed
+                               << "100000.0000,100000.0000;110000.0000,100000.0000;" << "";
+    // 18 points: in each column the sum after 106666.6719 is about 110000.005, not below 110000.
+    QTest::newRow("density 3, white right") << QPointF(10, 10) << QPointF(12, 11) << 3 << FourColumns << R::Listed
+                                            << points(X4, Y4, 0, 4) << points(X4, Y4, 4, 6);
+    // Off the image counts as tissue.
+    QTest::newRow("left of the image") << QPointF(-1, -1) << QPointF(-0.5, -0.5) << 1 << 0 << R::Listed
+                                       << "-10000.0000,-10000.0000;" << "";
+    QTest::newRow("equal x") << QPointF(10, 10) << QPointF(10, 11) << 1 << 3060 << R::Listed << "" << "";
+    QTest::newRow("density 0") << QPointF(10, 10) << QPointF(12, 11) << 0 << 3060 << R::NoGrid << "" << "";
+    QTest::newRow("too many") << QPointF(0, 0) << QPointF(1e5, 1e5) << 10 << 3060 << R::TooMany << "" << "";
+}
+
+void TestHighResPreview::jobPoints()
+{
+    QFETCH(QPointF, c1);
+    QFETCH(QPointF, c2);
+    QFETCH(int, density);
+    QFETCH(int, darkUpTo);
+    QFETCH(HighResPreview::JobPoints, result);
+    QFETCH(QString, good);
+    QFETCH(QString, bad);
+
+    HighResPreview v;
+    v.resize(383, 270);
+    v.backup = slide(darkUpTo);
+    v.pixmap = v.backup;
+    v.setCorner1(CoordinateTriple(10, 10, 0));
+    v.setCorner2(CoordinateTriple(12, 11, 0));
+    // The strings are only appended to; the name and strain are no concern of other logins.
+    QString g = "G;", b = "B;";
+    QCOMPARE(v.buildJobPoints(mm(c1), mm(c2), density, "jdoe", "../x", QString(QChar(0x3a9)), g, b), result);
+    QCOMPARE(g, "G;" + good);
+    QCOMPARE(b, "B;" + bad);
+    QCOMPARE(HighResPreview::jobPointsProblem(result).isEmpty(), result == HighResPreview::JobPoints::Listed);
+    if (result == HighResPreview::JobPoints::Listed)   // the tissue test saw the slide without the overlay
+        QCOMPARE(v.pixmap.cacheKey(), v.backup.cacheKey());
+}
+
+void TestHighResPreview::tissueTest_data()
+{
+    QTest::addColumn<QRgb>("colour");
+    QTest::addColumn<bool>("tissue");
+    QTest::newRow("sum 675") << qRgb(225, 225, 225) << true;
+    QTest::newRow("sum 676") << qRgb(226, 225, 225) << false;
+}
+
+void TestHighResPreview::tissueTest()
+{
+    QFETCH(QRgb, colour);
+    QFETCH(bool, tissue);
+
+    HighResPreview v;
+    v.resize(383, 270);
+    QVERIFY(v.hasTissue(stage(100000, 100000)));          // no image yet
+    v.pixmap = v.backup = slide(HighResPreview::ImageWidth, colour);
+    QString good, bad;
+    QCOMPARE(v.buildJobPoints(CoordinateTriple(10, 10, 0), CoordinateTriple(10.5f, 10.5f, 0), 1, "jdoe", "j", "", good, bad),
+             HighResPreview::JobPoints::Listed);
+    QCOMPARE(good, tissue ? "100000.0000,100000.0000;" : "");
+    QCOMPARE(bad, tissue ? "" : "100000.0000,100000.0000;");
+    QCOMPARE(v.hasTissue(stage(100000, 100000)), tissue);
+    // Beyond the image's edges: tissue, nothing read.
+    for (const CoordinateTriple& t : {stage(-1000, 100000), stage(100000, 3e6f), stage(1e7f, 1e7f)})
+        QVERIFY(v.hasTissue(t));
+}
+
+void TestHighResPreview::libraryFiles()
+{
+    JobDirs dirs;
+    BoxCloser boxes;
+    HighResPreview v;
+    v.resize(383, 270);
+    v.jobFilesDir = dirs.base;
+    v.slideName = QStringLiteral("S%1 7");         // no placeholder of its own is filled
+    v.backup = slide(FourColumns);
+    QString good = "G", bad = "B";
+    QCOMPARE(v.buildJobPoints(CoordinateTriple(10, 10, 0), CoordinateTriple(12, 11, 0), 3, "library", "job 1",
+                              QString::fromLatin1("Mus m\xfcsculus"), good, bad),
+             HighResPreview::JobPoints::Written);
+    QCOMPARE(good + bad, "GB");
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
+    QCOMPARE(boxes.seen[0].title, "Job waiting.");
+    QCOMPARE(boxes.seen[0].text, "You may receive an email for your job information as soon as your job is complete.");
+
+    // 6 decimals for tissue, 0 for blank; printf's rounding (110000.0078125 has its tie to even).
+    const QByteArray head = BROLT_JOB_EMAIL "\nMus m\xfcsculus\nlibrary\n";
+    const QList<QByteArray> x6 = {"100000.000000", "103333.335938", "106666.671875", "110000.007812"};
+    const QList<QByteArray> y6 = {"100000.000000", "103333.335938", "106666.671875"};
+    QByteArray tissue = head, blank = head;
+    for (const QByteArray& x : x6)
+        for (const QByteArray& y : y6)
+            tissue += "S%1 7 " + x + ' ' + y + '\n';
+    for (const QByteArray& x : {QByteArray("113333"), QByteArray("116667")})
+        for (const QByteArray& y : {QByteArray("100000"), QByteArray("103333"), QByteArray("106667")})
+            blank += "S%1 7 " + x + ' ' + y + '\n';
+    QCOMPARE(dirs.read("/jobs/job 1"), tissue);
+    QCOMPARE(dirs.read("/bad_lib/job 1"), blank);
+    QCOMPARE(dirs.tree().size(), 5);              // the three directories and the two files
+
+    // The same name again: refused, both files as they were.
+    QCOMPARE(v.buildJobPoints(CoordinateTriple(10, 10, 0), CoordinateTriple(11, 11, 0), 1, "library", "job 1",
+                              "other", good, bad),
+             HighResPreview::JobPoints::Exists);
+    QCOMPARE(dirs.read("/jobs/job 1"), tissue);
+    QCOMPARE(dirs.read("/bad_lib/job 1"), blank);
+    QCOMPARE(boxes.seen.size(), 1);
+}
+
+void TestHighResPreview::libraryRefusals_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("strain");
+    QTest::addColumn<QString>("present");   // a file made before, under the base directory
+    QTest::addColumn<bool>("presentIsDir");
+    QTest::addColumn<HighResPreview::JobPoints>("result");
+    using R = HighResPreview::JobPoints;
+    QTest::newRow("../x") << "../x" << "m" << "" << false << R::NotFileName;
+    QTest::newRow("..") << ".." << "m" << "" << false << R::NotFileName;
+    QTest::newRow("a\\b") << "a\\b" << "m" << "" << false << R::NotFileName;
+    QTest::newRow("tab") << "a\tb" << "m" << "" << false << R::NotFileName;
+    QTest::newRow("tissue file exists") << "j" << "m" << "/jobs/j" << false << R::Exists;
+    QTest::newRow("blank file exists") << "j" << "m" << "/bad_lib/j" << false << R::Exists;
+    QTest::newRow("a directory of the name") << "j" << "m" << "/bad_lib/j" << true << R::Exists;
+    QTest::newRow("unwritable directory") << "j" << "m" << "/bad_lib" << false << R::NotWritten;
+    QTest::newRow("strain beyond Latin-1") << "j" << QString::fromUtf8("Mus \u03a9") << "" << false << R::NotLatin1;
+    QTest::newRow("name beyond Latin-1") << QString::fromUtf8("j\u20ac") << "m" << "" << false << R::NotLatin1;
+}
+
+void TestHighResPreview::libraryRefusals()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, strain);
+    QFETCH(QString, present);
+    QFETCH(bool, presentIsDir);
+    QFETCH(HighResPreview::JobPoints, result);
+
+    JobDirs dirs;
+    if (present == "/bad_lib") {                // a plain file where the directory should be
+        QDir(dirs.base).rmdir("bad_lib");
+        QFile f(dirs.base + present);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+    } else if (presentIsDir) {
+        QVERIFY(QDir(dirs.base).mkpath(present.mid(1)));
+    } else if (!present.isEmpty()) {
+        QFile f(dirs.base + present);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("old") == 3);
+    }
+    const QStringList before = dirs.tree();
+
+    BoxCloser boxes;
+    HighResPreview v;
+    v.jobFilesDir = dirs.base;
+    v.slideName = "S1";
+    v.backup = slide(FourColumns);
+    QString good, bad;
+    QCOMPARE(v.buildJobPoints(CoordinateTriple(10, 10, 0), CoordinateTriple(12, 11, 0), 3, "library", name, strain,
+                              good, bad),
+             result);
+    QVERIFY(!HighResPreview::jobPointsProblem(result).isEmpty());
+    QCOMPARE(dirs.tree(), before);
+    if (!present.isEmpty() && !presentIsDir && present != "/bad_lib")
+        QCOMPARE(dirs.read(present), "old");
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(good.isEmpty() && bad.isEmpty());
 }
 
 QTEST_MAIN(TestHighResPreview)

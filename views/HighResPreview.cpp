@@ -1,11 +1,17 @@
 #include "HighResPreview.h"
+#include "Alerts.h"
 #include "ReplyText.h"
+#include "ServiceConfig.h"
 #include "Url.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSaveFile>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -72,6 +78,29 @@ double columnAngle(const QPoint& a, const QPoint& b)
 {
     return std::atan(double(-(qint64(b.x()) - a.x())) / double(qint64(b.y()) - a.y()));
 }
+
+} // namespace
+
+namespace {
+
+// Stage to image pixel without the clamp, with the calibration's trigonometry done once.
+struct ImageMapping
+{
+    explicit ImageMapping(const HighResPreview& v)
+        : kx(v.pixelWidth / v.slideWidthMm), ky(v.pixelHeight / v.slideHeightMm), c(std::cos(-v.angle)),
+          s(std::sin(-v.angle)), ox(std::trunc(v.originX)), oy(std::trunc(v.originY))
+    {
+    }
+
+    QPoint pixel(float x, float y) const
+    {
+        const float sx = narrow(kx * (x * 0.0001));
+        const float sy = narrow(ky * (y * 0.0001));
+        return QPoint(toPixel(std::trunc(c * sx + s * sy) + ox), toPixel(std::trunc(c * sy - s * sx) + oy));
+    }
+
+    double kx, ky, c, s, ox, oy;
+};
 
 } // namespace
 
@@ -240,13 +269,7 @@ bool HighResPreview::readFiducials(const QByteArray& reply)
 
 QPoint HighResPreview::physicalToImagePixel(const CoordinateTriple& t) const
 {
-    const float sx = narrow((pixelWidth / slideWidthMm) * (t.x * 0.0001));
-    const float sy = narrow((pixelHeight / slideHeightMm) * (t.y * 0.0001));
-    const double c = std::cos(-angle);
-    const double s = std::sin(-angle);
-    const double px = std::trunc(c * sx + s * sy) + std::trunc(originX);
-    const double py = std::trunc(c * sy - s * sx) + std::trunc(originY);
-    return QPoint(toPixel(px), toPixel(py));
+    return ImageMapping(*this).pixel(t.x, t.y);
 }
 
 QPoint HighResPreview::physicalToPixel(const CoordinateTriple& t)
@@ -432,4 +455,313 @@ void HighResPreview::mouseMoveEvent(QMouseEvent* e)
 
 void HighResPreview::mouseReleaseEvent(QMouseEvent*)
 {
+}
+
+namespace {
+
+static_assert(sizeof(BROLT_JOB_EMAIL) == 17, "the e-mail line of a job file holds 16 characters");
+
+// A slide pixel is blank (not tissue) when its mean component is above 225.
+bool isBlank(QRgb c)
+{
+    const int sum = qRed(c) + qGreen(c) + qBlue(c);
+    return sum * 0.3333333333333333 > 225.0;
+}
+
+// The first of start, start + step, ... that is not below `low` (step > 0).
+qint64 firstFrom(qint64 start, qint64 step, qint64 low)
+{
+    if (start >= low)
+        return start;
+    return start + (low - start + step - 1) / step * step;
+}
+
+// Appends v in fixed notation with `decimals` (0 to 6) digits after the point, exactly as
+// printf's "%.*f" writes it: a float's 24-bit mantissa times 10^6 (below 2^20) fits a double
+// exactly, so rounding the product to an integer rounds the exact value, ties to even.
+void appendFixed(QByteArray& out, float v, int decimals)
+{
+    static constexpr double Scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+    const double scaled = double(v) * Scale[decimals];
+    if (!(std::fabs(scaled) < 9e18)) {
+        out += QString::asprintf("%.*f", decimals, double(v)).toLatin1();
+        return;
+    }
+    quint64 n = quint64(std::fabs(std::nearbyint(scaled)));
+    char text[32];
+    char* p = text + sizeof text;
+    for (int i = 0; i < decimals; ++i, n /= 10)
+        *--p = char('0' + n % 10);
+    if (decimals > 0)
+        *--p = '.';
+    do {
+        *--p = char('0' + n % 10);
+        n /= 10;
+    } while (n);
+    if (std::signbit(v))
+        *--p = '-';
+    out.append(p, text + sizeof text - p);
+}
+
+// Not empty, not "." or "..", and nothing that leaves the directory or is a control code.
+bool isPlainFileName(const QString& name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+            return false;
+    return true;
+}
+
+bool isLatin1(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xff; });
+}
+
+bool taken(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+bool writeWhole(QSaveFile& file, const QByteArray& bytes)
+{
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Both files or neither: nothing is committed before both are written, and the first is
+// removed again when the second cannot be committed.
+bool writeJobFiles(const QString& firstPath, const QByteArray& first, const QString& secondPath,
+                   const QByteArray& second)
+{
+    QSaveFile a(firstPath);
+    QSaveFile b(secondPath);
+    if (!writeWhole(a, first) || !writeWhole(b, second) || !a.commit())
+        return false;
+    if (!b.commit()) {
+        QFile::remove(firstPath);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void HighResPreview::setCorner1(CoordinateTriple t)
+{
+    corner1 = t;
+    corner1.x = t.x * 10000.0f;
+    corner1.y = t.y * 10000.0f;
+    corner1Set = true;
+    updateSelection();
+}
+
+void HighResPreview::setCorner2(CoordinateTriple t)
+{
+    corner2 = t;
+    corner2.x = t.x * 10000.0f;
+    corner2.y = t.y * 10000.0f;
+    corner2Set = true;
+    updateSelection();
+}
+
+void HighResPreview::setLinearDensity(int d)
+{
+    linearDensity = d;
+}
+
+void HighResPreview::updateSelection()
+{
+    if (!(corner1Set && corner2Set)) {
+        if (!pixmap.isNull() && (corner1Set || corner2Set)) {
+            QPainter p(&pixmap);
+            p.setPen(Qt::magenta);
+            if (corner1Set)
+                p.drawText(physicalToImagePixel(corner1), QStringLiteral("TL"));
+            if (corner2Set)
+                p.drawText(physicalToImagePixel(corner2), QStringLiteral("BR"));
+        }
+        redraw();
+        return;
+    }
+
+    pixmap = backup;
+    const QPoint a = physicalToImagePixel(corner1);
+    const QPoint b = physicalToImagePixel(corner2);
+    if (a == b)
+        return;
+    if (!pixmap.isNull()) {
+        QPainter p(&pixmap);
+        p.setPen(Qt::magenta);
+        p.drawText(a, QStringLiteral("TL"));
+        p.drawText(b, QStringLiteral("BR"));
+        p.setPen(Qt::black);
+        outlineRect(p, a.x(), a.y(), b.x() - a.x(), b.y() - a.y());
+
+        // Pixels per mm over samples per mm; no dots closer than a pixel, and none for a
+        // rectangle without extent or density.
+        const double dx = double(corner2.x) - double(corner1.x);
+        const double dy = double(corner2.y) - double(corner1.y);
+        if (dx != 0 && dy != 0 && linearDensity != 0) {
+            const double stepX = std::trunc((b.x() - a.x()) / (dx * 0.0001) / linearDensity);
+            const double stepY = std::trunc((b.y() - a.y()) / (dy * 0.0001) / linearDensity);
+            if (stepX >= 1 && stepY >= 1) {
+                // Only the dots that reach the image are drawn; a 3 x 3 dot at x covers x to x + 2.
+                const qint64 sx = qint64(std::min(stepX, 1e7));
+                const qint64 sy = qint64(std::min(stepY, 1e7));
+                const qint64 xEnd = std::min<qint64>(b.x() - 2, pixmap.width());
+                const qint64 yEnd = std::min<qint64>(b.y() - 2, pixmap.height());
+                p.setPen(Qt::yellow);
+                for (qint64 x = firstFrom(a.x(), sx, -2); x < xEnd; x += sx)
+                    for (qint64 y = firstFrom(a.y(), sy, -2); y < yEnd; y += sy)
+                        outlineEllipse(p, int(x), int(y), 3, 3);
+            }
+        }
+    }
+    redraw();
+}
+
+void HighResPreview::setSelection(float x1, float y1, float x2, float y2)
+{
+    selA = physicalToImagePixel(CoordinateTriple(x1, y1, 0));
+    selB = physicalToImagePixel(CoordinateTriple(x2, y2, 0));
+    showSelection = true;
+}
+
+bool HighResPreview::hasTissue(CoordinateTriple t) const
+{
+    const QPoint p = physicalToImagePixel(t);
+    if (!slideImage.valid(p))
+        return true;
+    return !isBlank(slideImage.pixel(p));
+}
+
+QString HighResPreview::defaultJobFilesDir()
+{
+    return QStringLiteral(BROLT_JOB_FILES_DIR);
+}
+
+QString HighResPreview::jobPointsProblem(JobPoints result)
+{
+    switch (result) {
+    case JobPoints::Listed:
+    case JobPoints::Written:
+        return {};
+    case JobPoints::NoGrid:
+        return QStringLiteral("The sample density must be at least one per millimetre.");
+    case JobPoints::TooMany:
+        return QStringLiteral("The rectangle holds too many sampling points.");
+    case JobPoints::NotFileName:
+        return QStringLiteral("The job name cannot be used as a file name.");
+    case JobPoints::NotLatin1:
+        return QStringLiteral("The job name and the strain may hold only Latin-1 characters.");
+    case JobPoints::Exists:
+        return QStringLiteral("A job of this name is waiting already.\nPlease select another job name to try again!");
+    case JobPoints::NotWritten:
+        return QStringLiteral("The job files could not be written.");
+    }
+    return {};
+}
+
+HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, CoordinateTriple c2, int density,
+                                                         QString login, QString jobName, QString strain,
+                                                         QString& good, QString& bad)
+{
+    if (density < 1)
+        return JobPoints::NoGrid;
+    // The grid in stage units: starts stored as floats, ends and step in double.
+    const double x0 = double(c1.x) * 10000.0;
+    const double y0 = double(c1.y) * 10000.0;
+    const double xEnd = double(c2.x) * 10000.0;
+    const double yEnd = double(c2.y) * 10000.0;
+    const double step = 10000.0 / density;
+    const bool startsFit = std::fabs(x0) <= double(FLT_MAX) && std::fabs(y0) <= double(FLT_MAX);
+    if (startsFit && x0 < xEnd && y0 < yEnd) {
+        const double pointsAtMost = (std::floor((xEnd - x0) / step) + 2) * (std::floor((yEnd - y0) / step) + 2);
+        if (!(pointsAtMost <= MaxJobPoints))
+            return JobPoints::TooMany;
+    }
+
+    const bool library = login == QLatin1String("library");
+    const QString tissuePath = jobFilesDir + QStringLiteral("/jobs/") + jobName;
+    const QString blankPath = jobFilesDir + QStringLiteral("/bad_lib/") + jobName;
+    if (library) {
+        if (!isPlainFileName(jobName))
+            return JobPoints::NotFileName;
+        if (!isLatin1(jobName) || !isLatin1(strain) || !isLatin1(slideName))
+            return JobPoints::NotLatin1;
+        if (taken(tissuePath) || taken(blankPath))
+            return JobPoints::Exists;
+    }
+
+    // The tissue test sees the point-list dots, not the overlays.
+    pixmap = backup;
+    slideImage = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+    const ImageMapping mapping(*this);
+    const uchar* bits = slideImage.constBits();
+    const qsizetype bytesPerLine = slideImage.bytesPerLine();
+    const uint width = uint(slideImage.width());
+    const uint height = uint(slideImage.height());
+    auto tissue = [&](float x, float y) {
+        const QPoint p = mapping.pixel(x, y);
+        if (uint(p.x()) >= width || uint(p.y()) >= height)
+            return true;
+        return !isBlank(reinterpret_cast<const QRgb*>(bits + p.y() * bytesPerLine)[p.x()]);
+    };
+
+    QByteArray tissueText;
+    QByteArray blankText;
+    QByteArray slide;
+    if (library) {
+        const QByteArray head = QByteArrayLiteral(BROLT_JOB_EMAIL "\n") + strain.toLatin1() + '\n' + login.toLatin1() + '\n';
+        tissueText = blankText = head;
+        slide = slideName.toLatin1() + ' ';
+    }
+    auto record = [&](float x, float y) {
+        const bool isTissue = tissue(x, y);
+        QByteArray& out = isTissue ? tissueText : blankText;
+        if (library) {
+            const int decimals = isTissue ? 6 : 0;
+            out += slide;
+            appendFixed(out, x, decimals);
+            out += ' ';
+            appendFixed(out, y, decimals);
+            out += '\n';
+        } else {
+            appendFixed(out, x, 4);
+            out += ',';
+            appendFixed(out, y, 4);
+            out += ';';
+        }
+    };
+
+    // Column by column; every sum is stored as a float, and tested in double before that.
+    // A sum that no longer moves the float ends the walk.
+    if (startsFit) {
+        for (double xs = float(x0); xs < xEnd;) {
+            const float x = narrow(xs);
+            for (double ys = float(y0); ys < yEnd;) {
+                const float y = narrow(ys);
+                record(x, y);
+                ys = y + step;
+                if (narrow(ys) == y)
+                    break;
+            }
+            xs = x + step;
+            if (narrow(xs) == x)
+                break;
+        }
+    }
+
+    if (!library) {
+        good += QString::fromLatin1(tissueText);
+        bad += QString::fromLatin1(blankText);
+        return JobPoints::Listed;
+    }
+    if (!writeJobFiles(tissuePath, tissueText, blankPath, blankText))
+        return JobPoints::NotWritten;
+    Alerts::information(this, QStringLiteral("Job waiting."),
+                        QStringLiteral("You may receive an email for your job information as soon as your job is complete."));
+    return JobPoints::Written;
 }

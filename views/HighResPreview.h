@@ -91,12 +91,52 @@ public:
     QString server;
     int linearDensity = 1;
 
+    // What buildJobPoints did. Under the login "library" every result but Written leaves no
+    // file behind; jobPointsProblem gives the reason to show for it.
+    enum class JobPoints {
+        Listed,         // another login: the points were appended to good and bad
+        Written,        // "library": both files written, "Job waiting." shown
+        NoGrid,         // density below 1: nothing sampled
+        TooMany,        // the grid holds more than MaxJobPoints points: nothing sampled
+        NotFileName,    // "library": the job name is not a plain file name
+        NotLatin1,      // "library": job name, strain or slide name is not Latin-1 text
+        Exists,         // "library": a file of this job exists already
+        NotWritten,     // "library": the files could not be written
+    };
+    static constexpr double MaxJobPoints = 1e7;
+    // The warning text for a result that failed; empty for Listed and Written.
+    static QString jobPointsProblem(JobPoints result);
+
+    // The neighbour mosaic's rectangle in stage units, drawn centred on the view.
+    void setSelection(float x1, float y1, float x2, float y2);
+    // Tissue unless the slide image is near-white there; outside the image, or with no image,
+    // a point counts as tissue.
+    bool hasTissue(CoordinateTriple t) const;
+    // Samples the grid of corners c1 to c2 (mm) at `density` samples per mm on the slide
+    // image: tissue points are appended to good and blank ones to bad as "x,y;"; under the
+    // login "library" they go to the two point files under jobFilesDir instead, and on
+    // success "Job waiting." is shown here. The caller shows jobPointsProblem of any failure.
+    [[nodiscard]] JobPoints buildJobPoints(CoordinateTriple c1, CoordinateTriple c2, int density, QString login,
+                                           QString jobName, QString strain, QString& good, QString& bad);
+
+    // The point files of "library" jobs go to <dir>/jobs/ and <dir>/bad_lib/.
+    static QString defaultJobFilesDir();
+    QString jobFilesDir = defaultJobFilesDir();
+
 public slots:
     void slideChange(QString& slide);
     void setLocation(CoordinateTriple& t);
     void loadFiducials();
     void loadStatus();
     void markUpPixmap();
+
+public slots:
+    // Corners of the acquisition rectangle in mm (x, y), stored in stage units.
+    void setCorner1(CoordinateTriple t);
+    void setCorner2(CoordinateTriple t);
+    void setLinearDensity(int d);
+    // Draws the corner labels, and with both corners the rectangle and its sampling grid.
+    void updateSelection();
 
 protected slots:
     void loadPixmap(QPixmap& pm);
