@@ -140,4 +140,9 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The neighbour scan stops early: controls back unless the time is over, a System Info line.
+    void endNeighborScan(const QString& line);
+    void neighborFrameFailed();
 };
