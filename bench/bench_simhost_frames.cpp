@@ -15,7 +15,9 @@ namespace {
 void frame(benchmark::State& state, const char* scope, double defocus)
 {
     World w;
-    w.scope(QString::fromLatin1(scope))->stage.z += defocus;
+    SimStage::Position at = w.stagePosition(QString::fromLatin1(scope));
+    at.z += defocus;
+    w.placeStage(QString::fromLatin1(scope), at);
     qint64 bytes = 0;
     for (auto _ : state) {
         const QByteArray jpeg = ImageRoutes::jpeg(ImageRoutes::videoFrame(w, QString::fromLatin1(scope), int(state.range(0))));
@@ -52,10 +54,12 @@ void BM_FrameEncodeOnly(benchmark::State& state)
 void BM_Inset(benchmark::State& state)
 {
     World w;
-    w.scope(QStringLiteral("tall"))->stage.z += 130;
-    const QRect at(400, 300, SlideGeometry::kInsetWidth, SlideGeometry::kInsetHeight);
+    SimStage::Position at = w.stagePosition(QStringLiteral("tall"));
+    at.z += 130;
+    w.placeStage(QStringLiteral("tall"), at);
+    const QRect inset(400, 300, SlideGeometry::kInsetWidth, SlideGeometry::kInsetHeight);
     for (auto _ : state) {
-        const QByteArray jpeg = ImageRoutes::jpeg(ImageRoutes::videoFrame(w, QStringLiteral("tall"), 4, &at));
+        const QByteArray jpeg = ImageRoutes::jpeg(ImageRoutes::videoFrame(w, QStringLiteral("tall"), 4, &inset));
         benchmark::DoNotOptimize(jpeg.constData());
     }
 }

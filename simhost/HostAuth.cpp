@@ -65,3 +65,10 @@ bool HostAuth::checkRequest(const QString& password, quint32 ticket, const QStri
     const quint32 r = v & 0xFFFF;
     return r <= 0x7FFF && (v >> 16) == (r >> 8) * (r & 0xFF);
 }
+
+QString HostAuth::requestString(const QString& password, quint32 ticket, quint32 r)
+{
+    r &= 0x7FFF;
+    const quint32 m = (((r >> 8) * (r & 0xFF)) << 16) | r;
+    return QString::number(encode(password, m ^ decode(password, ticket)), 16);
+}

@@ -16,5 +16,10 @@ bool checkLogin(const QString& password, const QString& authHex, const QString& 
 // m(r) = ((r >> 8) * (r & 0xff)) << 16 | r for some r below 32768.
 bool checkRequest(const QString& password, quint32 ticket, const QString& authHex);
 
+// The request string a client keyed with `password` and given `ticket` sends for the random
+// value r (below 32768): hex(encode(m(r) ^ decode(ticket))). For tests that talk to the host
+// without a client.
+QString requestString(const QString& password, quint32 ticket, quint32 r);
+
 bool parseHex(const QString& text, quint32* out);
 }

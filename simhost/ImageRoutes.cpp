@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QImageWriter>
 #include <QMutex>
+#include <cmath>
 
 QByteArray ImageRoutes::jpeg(const QImage& image, int quality)
 {
@@ -42,6 +43,23 @@ QByteArray ImageRoutes::slideFile(const SlideWorld& slide, bool whole)
     return bytes;
 }
 
+QImage ImageRoutes::wholeSlidePicture(const SlideWorld& slide)
+{
+    static QMutex lock;
+    static QHash<QString, QImage> cache;
+    {
+        QMutexLocker hold(&lock);
+        if (const auto it = cache.constFind(slide.name()); it != cache.constEnd())
+            return *it;
+    }
+    const QImage picture = QImage::fromData(slideFile(slide, true), "JPEG").convertToFormat(QImage::Format_RGB32);
+    QMutexLocker hold(&lock);
+    if (cache.size() >= 4)
+        cache.clear();
+    cache.insert(slide.name(), picture);
+    return picture;
+}
+
 QImage ImageRoutes::videoFrame(const World& w, const QString& scopeName, int sizeCode, const QRect* inset)
 {
     const SimScope* scope = nullptr;
@@ -62,9 +80,10 @@ QImage ImageRoutes::videoFrame(const World& w, const QString& scopeName, int siz
         const int y = qBound(0, inset->y(), size.height() - SlideGeometry::kInsetHeight);
         crop = QRect(x, y, SlideGeometry::kInsetWidth, SlideGeometry::kInsetHeight);
     }
-    const QPointF centre = w.slidePoint(scopeName, slideName, {scope->stage.x, scope->stage.y});
+    const SimStage::Position at = w.stagePosition(scopeName);
+    const QPointF centre = w.slidePoint(scopeName, slideName, {at.x, at.y});
     const QPointF field = w.cameraField(scopeName);
-    const double blur = w.blurUm(scopeName, scope->stage.z, slide->focusAt(centre.x(), centre.y()));
+    const double blur = w.blurUm(scopeName, at.z, slide->focusAt(centre.x(), centre.y()));
     return slide->frame(centre, field.x(), field.y(), size, crop, blur);
 }
 
@@ -92,6 +111,21 @@ void addImageRoutes(SimHost& host)
         }
         const auto slide = w.slide(name);
         return slide ? HostReply::text(slide->fiducials().text()) : HostReply::notFound();
+    });
+
+    // "f=ca&xc=<dx>&yc=<dy>&l=<login>&sli=<slide>&sc=<scope>" on "/cgi-bin/icount": the
+    // whole-pixel offset added to the marks of the slide's calibration on that microscope, kept
+    // as "<slide>.<scope>.new". "-N" without fiducials for the slide (or no such microscope),
+    // "-E" for an offset that is no number or reaches beyond the picture.
+    host.addRoute(QStringLiteral("icount:ca"), [&w](const HostRequest& r) {
+        bool okX = false, okY = false;
+        const double dx = r.value(QStringLiteral("xc")).toDouble(&okX);
+        const double dy = r.value(QStringLiteral("yc")).toDouble(&okY);
+        if (!okX || !okY || !(std::abs(dx) <= SlideGeometry::kWholeWidth) || !(std::abs(dy) <= SlideGeometry::kWholeHeight))
+            return HostReply::text("-E");
+        const QPoint offset(int(std::lround(dx)), int(std::lround(dy)));
+        return HostReply::text(w.correctCalibration(r.value(QStringLiteral("sli")), r.value(QStringLiteral("sc")), offset)
+                                   ? "+OK" : "-N");
     });
 
     // "f=p&ps=<n>", optionally "&x=<fx>&y=<fy>&inset=1" for a 168 x 140 part of that frame.

@@ -47,17 +47,19 @@ void addLoginRoutes(SimHost& host)
     host.addRoute(QStringLiteral("iserv:sticket"), [&w](const HostRequest& r) {
         const QString login = r.value(QStringLiteral("l"));
         const QString scope = r.value(QStringLiteral("s"));
-        if (!knownUser(w, login) || !w.scope(scope))
+        if (!knownUser(w, login) || !w.scope(scope) || w.schedulingBarred(scope, login, w.now()))
             return HostReply::text("-N");
         return HostReply::text("+OK " + hex(w.issueTicket(QStringLiteral("sched"), login, scope)) + '\n');
     });
 
     // Control time from now: at most the microscope's maximum, and only up to the next booking.
+    // "-N" also while a cancellation bars the login from scheduling the microscope.
     host.addRoute(QStringLiteral("iserv:schdnow"), [&w](const HostRequest& r) {
         const QString login = r.value(QStringLiteral("l"));
         const QString scopeName = r.value(QStringLiteral("s"));
         SimScope* scope = w.scope(scopeName);
-        if (!scope || !w.checkRequest(QStringLiteral("sched"), login, scopeName, r.value(QStringLiteral("auth"))))
+        if (!scope || !w.checkRequest(QStringLiteral("sched"), login, scopeName, r.value(QStringLiteral("auth")))
+            || w.schedulingBarred(scopeName, login, w.now()))
             return HostReply::text("-N");
         if (!scope->reservable)
             return HostReply::text("-R");

@@ -47,14 +47,15 @@ void addScheduleRoutes(SimHost& host)
     });
 
     // Books [date, date + win) for the login on a scheduling ticket. "-N": unknown microscope,
-    // ticket or authentication string; "-C": overlaps any reservation; "-L": a length outside
+    // ticket or authentication string, or a cancellation bars the login from scheduling; "-C": overlaps any reservation; "-L": a length outside
     // 1 s .. the microscope's maximum, or a date that is no epoch second; "-P": the slot has
     // already ended.
     host.addRoute(QStringLiteral("iserv:schdt"), [&w](const HostRequest& r) {
         const QString login = r.value(QStringLiteral("l"));
         const QString scopeName = r.value(QStringLiteral("s"));
         const SimScope* scope = w.scope(scopeName);
-        if (!scope || !w.checkRequest(QStringLiteral("sched"), login, scopeName, r.value(QStringLiteral("auth"))))
+        if (!scope || !w.checkRequest(QStringLiteral("sched"), login, scopeName, r.value(QStringLiteral("auth")))
+            || w.schedulingBarred(scopeName, login, w.now()))
             return HostReply::text("-N");
         qint64 date = 0;
         qint64 win = 0;

@@ -45,6 +45,8 @@ SimHost::SimHost(QObject* parent) : QAbstractHttpServer(parent)
     addImageRoutes(*this);
     addPointListRoutes(*this);
     addScheduleRoutes(*this);
+    addStageRoutes(*this);
+    addJobRoutes(*this);
 }
 
 quint16 SimHost::listen(quint16 port, const QHostAddress& address)
@@ -168,17 +170,40 @@ void SimHost::missingHandler(const QHttpServerRequest& request, QTcpSocket* sock
     respond(request, socket, HostReply::notFound());
 }
 
+namespace {
+
+// How often a waiting reply asks the world again.
+constexpr int kWaitPollMs = 5;
+
+void write(QHttpServerResponder& responder, const HostReply& reply)
+{
+    responder.write(reply.body, reply.contentType, static_cast<QHttpServerResponder::StatusCode>(reply.status));
+}
+
+} // namespace
+
 void SimHost::respond(const QHttpServerRequest& request, QTcpSocket* socket, const HostReply& reply)
 {
     auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
-    const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
-    if (reply.delayMs <= 0) {
-        responder->write(reply.body, reply.contentType, status);
+    if (reply.delayMs <= 0 && !reply.ready) {
+        write(*responder, reply);
         return;
     }
     QPointer<QTcpSocket> alive(socket);
-    QTimer::singleShot(reply.delayMs, this, [responder, alive, reply, status]() mutable {
-        if (alive)
-            responder->write(reply.body, reply.contentType, status);
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [timer, responder, alive, reply]() {
+        if (!alive) {
+            timer->deleteLater();
+            return;
+        }
+        HostReply out = reply;
+        if (reply.ready && !reply.ready(out)) {
+            timer->start(kWaitPollMs);
+            return;
+        }
+        write(*responder, out);
+        timer->deleteLater();
     });
+    timer->start(qMax(0, reply.delayMs));
 }

@@ -9,6 +9,7 @@
 #include <QPair>
 #include <QUrlQuery>
 #include <functional>
+#include <optional>
 
 // One request as the host decoded it.
 struct HostRequest
@@ -29,6 +30,9 @@ struct HostReply
     QByteArray body;
     QByteArray contentType = "text/plain";
     int delayMs = 0;
+    // A reply that waits for the world: asked first after delayMs, then every few milliseconds,
+    // until it fills in the reply and returns true. The event loop runs meanwhile.
+    std::function<bool(HostReply&)> ready;
 
     static HostReply text(const QByteArray& body) { HostReply r; r.body = body; return r; }
     static HostReply jpeg(const QByteArray& body);
@@ -95,8 +99,15 @@ private:
     QList<LogEntry> m_log;
 };
 
+// The refusal of a control-window command on the prefix "l=<login>&s=<scope>&" with "&auth=":
+// "-N" when no session ticket of the login on the microscope fits, "-U" when the login holds no
+// control time there now; none when it may act.
+std::optional<HostReply> controlRefusal(const World& w, const HostRequest& r);
+
 // Route groups, each in its own file.
 void addLoginRoutes(SimHost& host);       // LoginRoutes.cpp
 void addImageRoutes(SimHost& host);       // ImageRoutes.cpp: slide files, video frames, "f=d"
 void addPointListRoutes(SimHost& host);   // PointListRoutes.cpp: "/cgi-bin/icount" point lists
 void addScheduleRoutes(SimHost& host);    // ScheduleRoutes.cpp: clock, schedule, booking
+void addStageRoutes(SimHost& host);       // StageRoutes.cpp: stage, control time, cancellation
+void addJobRoutes(SimHost& host);         // JobRoutes.cpp: job creation, job and library lists

@@ -246,6 +246,21 @@ QPointF Fiducials::stageToPixel(QPointF stage) const
     return {co * sx + si * sy + c.originX, co * sy - si * sx + c.originY};
 }
 
+QPoint Fiducials::imagePixel(QPointF stage) const
+{
+    const Calibration c = calibration();
+    auto scaled = [](double pixels, double mm, double units) {
+        const double v = pixels / double(float(mm)) * (double(float(std::clamp(units, -1e9, 1e9))) * 0.0001);
+        return double(float(std::clamp(v, -1e9, 1e9)));
+    };
+    const double sx = scaled(c.pixelWidth, widthMm, stage.x());
+    const double sy = scaled(c.pixelHeight, heightMm, stage.y());
+    const double co = std::cos(-c.angle), si = std::sin(-c.angle);
+    auto pixel = [](double v) { return std::isfinite(v) ? int(std::clamp(v, -1e6, 1e6)) : 0; };
+    return {pixel(std::trunc(co * sx + si * sy) + std::trunc(c.originX)),
+            pixel(std::trunc(co * sy - si * sx) + std::trunc(c.originY))};
+}
+
 QPointF Fiducials::pixelToStage(QPointF pixel) const
 {
     const Calibration c = calibration();
@@ -573,7 +588,7 @@ QImage SlideWorld::frame(QPointF centre, double fieldW, double fieldH, QSize fra
     const double left = centre.x() - fieldW / 2, top = centre.y() - fieldH / 2;
     const double sigma = std::min(blurUm, 500.0) * 10.0 / px;                          // in pixels
 
-    if (!(sigma >= 0.5)) {
+    if (!(sigma >= 0.25)) {
         render(out, {{left + (crop.x() + 0.5) * px, top + (crop.y() + 0.5) * py}, {px, 0}, {0, py}});
         return out;
     }
@@ -582,13 +597,26 @@ QImage SlideWorld::frame(QPointF centre, double fieldW, double fieldH, QSize fra
     // coarse grid is fixed to the frame, so any crop equals the same part of the full frame.
     const int f = std::max(1, int(sigma / 2.5));
     const double s = sigma / f;
-    const int r = std::max(1, int(std::lround((std::sqrt(4 * s * s + 1) - 1) / 2)));
-    const int margin = 3 * r + 2;
+    // Three box passes of radius r blur with a variance of r (r + 1). A sigma between two radii
+    // is a mix of both blurs, so the blur grows with every step of defocus.
+    const double variance = s * s;
+    const int r = int(std::floor((std::sqrt(4 * variance + 1) - 1) / 2));
+    const int mix = std::clamp(int(std::lround((variance - r * (r + 1)) / (2.0 * (r + 1)) * 256)), 0, 256);
+    const int margin = 3 * (r + 1) + 2;
     const int k0 = crop.x() / f - margin, k1 = (crop.x() + crop.width() - 1) / f + 1 + margin;
     const int l0 = crop.y() / f - margin, l1 = (crop.y() + crop.height() - 1) / f + 1 + margin;
     QImage low(k1 - k0 + 1, l1 - l0 + 1, QImage::Format_RGB888);
     render(low, {{left + (k0 + 0.5) * f * px, top + (l0 + 0.5) * f * py}, {f * px, 0}, {0, f * py}});
-    gaussianish(low, r);
+    QImage lower = low.copy();
+    if (r > 0)
+        gaussianish(lower, r);
+    gaussianish(low, r + 1);
+    for (int j = 0; j < low.height(); ++j) {
+        uchar* d = low.scanLine(j);
+        const uchar* e = lower.constScanLine(j);
+        for (int i = 0; i < 3 * low.width(); ++i)
+            d[i] = uchar((d[i] * mix + e[i] * (256 - mix) + 128) >> 8);
+    }
 
     // Bilinear resampling in 8-bit fixed point.
     auto axis = [f](int start, int n, int k0, int limit, std::vector<int>& idx, std::vector<int>& frac) {

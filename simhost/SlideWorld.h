@@ -45,6 +45,9 @@ struct Fiducials
     // taken from the marks the way the client derives them.
     QPointF stageToPixel(QPointF stage) const;
     QPointF pixelToStage(QPointF pixel) const;
+    // The whole-slide pixel a client's view reads for a stage point: scaled in 32-bit floats,
+    // rotated, truncated towards zero.
+    QPoint imagePixel(QPointF stage) const;
 
 private:
     struct Calibration { double pixelWidth, pixelHeight, angle, originX, originY; };

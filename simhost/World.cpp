@@ -5,6 +5,7 @@
 
 World::World()
 {
+    started.start();
     banner = QStringLiteral(
         "<h3>Brolt demonstration host</h3>\n"
         "<p>Three slide-scanning microscopes are online. Control time is granted per login;\n"
@@ -125,6 +126,52 @@ void World::book(const QString& scopeName, const Reservation& r)
         s->schedule.append(r);
 }
 
+qint64 World::controlSecondsLeft(const QString& scopeName, const QString& login, qint64 at) const
+{
+    const Reservation* r = current(scopeName, login, at);
+    if (!r)
+        return 0;
+    qint64 end = r->end();
+    for (bool extended = true; extended;) {
+        extended = false;
+        for (const SimScope& s : scopes)
+            if (s.name == scopeName)
+                for (const Reservation& o : s.schedule)
+                    if (o.login == login && o.start <= end && o.end() > end) {
+                        end = o.end();
+                        extended = true;
+                    }
+    }
+    return end - at;
+}
+
+bool World::cancelControl(const QString& scopeName, const QString& login, qint64 at)
+{
+    SimScope* s = scope(scopeName);
+    if (!s || !current(scopeName, login, at))
+        return false;
+    // The running reservation and those of the login that follow it without a gap end by `cut`.
+    const qint64 cut = at + qMax(0, cancelGraceSeconds);
+    const qint64 end = at + controlSecondsLeft(scopeName, login, at);
+    for (qsizetype i = s->schedule.size() - 1; i >= 0; --i) {
+        Reservation& r = s->schedule[i];
+        if (r.login != login || r.end() <= at || r.start > end)
+            continue;
+        if (r.start >= cut)
+            s->schedule.removeAt(i);
+        else if (r.end() > cut)
+            r.length = cut - r.start;
+    }
+    schedulingBans.insert(login + QLatin1Char('|') + scopeName, at + qMax(0, cancelBanSeconds));
+    return true;
+}
+
+bool World::schedulingBarred(const QString& scopeName, const QString& login, qint64 at) const
+{
+    const auto it = schedulingBans.constFind(login + QLatin1Char('|') + scopeName);
+    return it != schedulingBans.constEnd() && at < *it;
+}
+
 quint32 World::issueTicket(const QString& kind, const QString& login, const QString& scopeName)
 {
     // A simple deterministic sequence; any 32-bit value serves.
@@ -153,6 +200,16 @@ bool World::checkRequest(const QString& kind, const QString& login, const QStrin
         if (HostAuth::checkRequest(u->password, t, authHex))
             return true;
     return false;
+}
+
+World::Control World::checkControl(const QString& scopeName, const QString& login,
+                                   const QString& authHex) const
+{
+    if (!checkRequest(QStringLiteral("session"), login, scopeName, authHex))
+        return Control::BadTicket;
+    if (!current(scopeName, login, now()))
+        return Control::NoControlTime;
+    return Control::Granted;
 }
 
 QByteArray World::listReply() const

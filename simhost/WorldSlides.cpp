@@ -103,22 +103,22 @@ void World::seedSlides()
     jobs.append(makeJob(*slide(QStringLiteral("L0002")), QStringLiteral("J1003"), QStringLiteral("library")));
 
     // "liver01" sits a quarter millimetre off on the stage of "tall"; its corrected file says where.
+    // "heart21" sits half a millimetre off on "dark" with no corrected file: its view and its
+    // neighbour mosaic disagree until the calibration is corrected.
     // Two more corrected files repeat the base calibration, so both files are read somewhere.
     const QPoint off(10, -7);
     placements.insert(pairKey(QStringLiteral("liver01"), QStringLiteral("tall")), off);
     correctedFiducials.insert(pairKey(QStringLiteral("liver01"), QStringLiteral("tall")),
                               slide(QStringLiteral("liver01"))->fiducials().shifted(off));
+    placements.insert(pairKey(QStringLiteral("heart21"), QStringLiteral("dark")), QPoint(-16, 11));
     correctedFiducials.insert(pairKey(QStringLiteral("L0001"), QStringLiteral("tall")),
                               slide(QStringLiteral("L0001"))->fiducials());
     correctedFiducials.insert(pairKey(QStringLiteral("L0003"), QStringLiteral("dark")),
                               slide(QStringLiteral("L0003"))->fiducials());
 
     for (SimScope& s : scopes) {
-        SimStage& st = s.stage;
-        st.targetX = st.x = SlideGeometry::kCentreX;
-        st.targetY = st.y = SlideGeometry::kCentreY;
-        st.targetZ = st.z = std::round(focusUnderStage(s.name, st.x, st.y));
-        st.moving = false;
+        const double x = SlideGeometry::kCentreX, y = SlideGeometry::kCentreY;
+        s.stage.place({x, y, std::round(focusUnderStage(s.name, x, y))});
     }
 }
 
@@ -193,6 +193,24 @@ double World::blurUm(const QString& scopeName, double z, double focus) const
     const double mpp = cameraField(scopeName).x() / 6400.0;
     const double perUm = 0.3 * std::sqrt(0.19608 / mpp);
     return perUm * std::max(0.0, std::abs(z - focus) / 10.0 - 0.5);
+}
+
+std::optional<Fiducials> World::calibration(const QString& slideName, const QString& scopeName) const
+{
+    const auto w = slide(slideName);
+    if (!w)
+        return std::nullopt;
+    const auto it = correctedFiducials.constFind(pairKey(slideName, scopeName));
+    return it == correctedFiducials.constEnd() ? w->fiducials() : *it;
+}
+
+bool World::correctCalibration(const QString& slideName, const QString& scopeName, QPoint offset)
+{
+    const std::optional<Fiducials> f = calibration(slideName, scopeName);
+    if (!f || !scope(scopeName))
+        return false;
+    correctedFiducials.insert(pairKey(slideName, scopeName), f->shifted(offset));
+    return true;
 }
 
 LibrarySlide* World::librarySlide(const QString& id)

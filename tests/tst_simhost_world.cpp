@@ -208,30 +208,24 @@ void TestSimHostWorld::framesFollowStageAndFocus()
     TestHost host;
     World& w = host->world();
     const QString scope = QStringLiteral("handsome");
-    SimStage& st = w.scope(scope)->stage;
     const QPointF p = tissuePoint(*w.slide(w.mountedSlide(scope)));
     QVERIFY(!p.isNull());
-    st.x = p.x();
-    st.y = p.y();
-    const double focus = w.focusUnderStage(scope, st.x, st.y);
-    st.z = focus;
+    const double focus = w.focusUnderStage(scope, p.x(), p.y());
+    w.placeStage(scope, {p.x(), p.y(), focus});
     const QImage a = frame(host, scope);
     QVERIFY(meanSum(a, a.rect(), 4) <= 675);
 
     // Half a field to the right and a quarter down: the frame moves by 320 and 120 pixels.
     const QPointF field = w.cameraField(scope);
-    st.x += field.x() / 2;
-    st.y += field.y() / 4;
+    w.placeStage(scope, {p.x() + field.x() / 2, p.y() + field.y() / 4, focus});
     const QImage b = frame(host, scope);
     const double overlap = meanDiff(a, QRect(320, 120, 320, 360), b, {0, 0});
     const double unshifted = meanDiff(a, QRect(320, 120, 320, 360), a, {0, 0});
     QVERIFY2(overlap < 4 && unshifted > 4 * overlap, qPrintable(QStringLiteral("%1 %2").arg(overlap).arg(unshifted)));
 
     // Blur grows with |z - focus|, alike above and below.
-    st.x = p.x();
-    st.y = p.y();
     auto detailAt = [&](double dz) {
-        st.z = focus + dz;
+        w.placeStage(scope, {p.x(), p.y(), focus + dz});
         const QImage f = frame(host, scope);
         return meanDiff(f, QRect(1, 0, 639, 480), f, {0, 0});      // the frame's fine detail
     };
