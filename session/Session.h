@@ -75,6 +75,13 @@ public:
     float calDx = 0;                // calibration offset, 0.1 µm
     float calDy = 0;
 
+    // A request on the session's query prefix: "http://" + host + `si.baseQuery` + command.
+    QString iservUrl(const QString& command) const;
+    // "&auth=" and a fresh request string of `auth`.
+    QString authPart();
+    // Handles one reply of the stage commands, as newCoordsHere() does with moveConn's.
+    void handlePositionReply(bool succeeded, const char* data, int length);
+
 public slots:
     virtual void fileOpen();
     virtual void fileSave();
@@ -142,6 +149,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void videoFrameFailed();
+    void sendMove(const QString& command);
     // The neighbour scan stops early: controls back unless the time is over, a System Info line.
     void endNeighborScan(const QString& line);
     void neighborFrameFailed();
