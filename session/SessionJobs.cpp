@@ -150,8 +150,12 @@ void Session::handleCreateJob()
     // The name goes out as typed, blanks included.
     const QString typedName = jobNameEdit->text();
     if (filterState == 0) {
-        if (movieCount <= 0 || si.scope.slides.isEmpty())
+        if (movieCount <= 0)
             return;
+        if (si.scope.slides.isEmpty()) {
+            statusBar()->showMessage(QStringLiteral("The microscope has no slide to create the job on."));
+            return;
+        }
         const QString query = QStringLiteral("&ld=%1&tlx=%2&tly=%3&brx=%4&bry=%5")
                                   .arg(densityBox->value())
                                   .arg(double(corner1.x) * 10000.0, 0, 'f', 4)

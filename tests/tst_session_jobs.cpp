@@ -61,7 +61,6 @@ void TestSessionJobs::count_data()
     // From (10, 10) mm.
     QTest::newRow("one column, two rows") << 11.0 << 12.0 << 1 << 2;
     QTest::newRow("step 3333: four columns, seven rows") << 11.0 << 12.0 << 3 << 28;
-    QTest::newRow("equal x: no column") << 10.0 << 12.0 << 2 << 0;
     QTest::newRow("more than INT_MAX points") << 200000.0 << 200000.0 << 10 << 0;
     QTest::newRow("beyond 32-bit stage units") << 300000.0 << 11.0 << 1 << 0;
 }
@@ -149,7 +148,6 @@ void TestSessionJobs::jobRequest()
     QVERIFY2(q.endsWith("&ld=1&tlx=370000.0000&tly=240000.0000&brx=380000.0000&bry=260000.0000&n=%20my%20job%20"
                         "&sli=liver01"),
              q.constData());
-    QVERIFY(f.host->world().checkRequest(QStringLiteral("session"), "guest", "tall", sent[0].value("auth")));
     QVERIFY(f.host->world().job(QStringLiteral(" my job ")));
     QCOMPARE(s->jobNameEdit->text(), QString());
     QCOMPARE(s->corner2.x, 0.0f);

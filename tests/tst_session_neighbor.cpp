@@ -88,7 +88,6 @@ void TestSessionNeighbor::mosaicAndCalibrationLoop()
         QCOMPARE(moves[k].value("x"), QString::asprintf("%f", double(x)));
         QCOMPARE(moves[k].value("y"), QString::asprintf("%f", double(y)));
     }
-    QCOMPARE(moves[17].value("x"), moves[35].value("x"));
     QVERIFY(w.checkRequest(QStringLiteral("session"), "guest", "dark", moves[20].value("auth")));
     QCOMPARE(f.host->count(QStringLiteral("iserv:p")), 36);
     for (int k = 1; k <= 35; ++k)
@@ -157,7 +156,6 @@ void TestSessionNeighbor::correctionRefused_data()
     QTest::newRow("no mosaic yet") << false << "" << ""
                                    << "You haven't clicked the \"Display Neighbor\" button yet.";
     QTest::newRow("field not a number") << true << "3O.5" << "" << "The X and Y fields must hold numbers.";
-    QTest::newRow("empty field") << true << " " << "" << "The X and Y fields must hold numbers.";
     QTest::newRow("previews on a library slide") << true << "" << "L0001"
                                                  << "The previews do not show the slide under the microscope.";
 }
