@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "Clock.h"
+#include "HostBytes.h"
 #include "MyHTTP.h"
 #include "ReplyText.h"
 #include "Url.h"
@@ -92,13 +93,23 @@ bool ReserveTimeWin::checkConnection(MyHTTP* request)
     return false;
 }
 
+// The texts as UTF-8, the microscope as the host's bytes (up to a NUL: the overload below takes
+// any name).
 void ReserveTimeWin::setInfo(const char* hostText, const char* scopeText, const char* loginText,
                              const char* passwordText, int maxMin, qint64 serverTime)
 {
-    login = QString::fromLatin1(loginText);
-    scope = QString::fromLatin1(scopeText);
-    host = QString::fromLatin1(hostText);
-    password = QString::fromLatin1(passwordText);
+    setInfo(QString::fromUtf8(hostText), QByteArray(scopeText), QString::fromUtf8(loginText),
+            QString::fromUtf8(passwordText), maxMin, serverTime);
+}
+
+void ReserveTimeWin::setInfo(const QString& hostText, const QByteArray& scopeBytes, const QString& loginText,
+                             const QString& passwordText, int maxMin, qint64 serverTime)
+{
+    login = loginText;
+    wireScope = scopeBytes;
+    scope = HostBytes::shown(scopeBytes);
+    host = hostText;
+    password = passwordText;
     // A negative maximum from the host would allow bookings of negative length.
     maxMinutes = qMax(0, maxMin);
 
@@ -118,7 +129,7 @@ void ReserveTimeWin::setInfo(const char* hostText, const char* scopeText, const 
 
 void ReserveTimeWin::refreshBtn_clicked()
 {
-    const QString url = Url(host).raw(QStringLiteral("/cgi-bin/iserv?f=getschd")).field(QStringLiteral("&s="), scope);
+    const QString url = Url(host).raw(QStringLiteral("/cgi-bin/iserv?f=getschd")).field(QStringLiteral("&s="), wireScope);
     scopeLabel->setText(QStringLiteral("Downloading latest schedule..."));
     schedConn->setUrl(url);
     schedConn->fetch();
@@ -185,7 +196,7 @@ void ReserveTimeWin::getSticket()
     }
     sticketConn->setUrl(Url(host)
                             .raw(QStringLiteral("/cgi-bin/iserv?f=sticket"))
-                            .field(QStringLiteral("&s="), scope)
+                            .field(QStringLiteral("&s="), wireScope)
                             .field(QStringLiteral("&l="), login));
     sticketConn->fetch();
 }
@@ -231,7 +242,7 @@ void ReserveTimeWin::sendReservation(qint64 start, int minutes)
     const QString a = auth.requestString();
     resConn->setUrl(Url(host)
                         .raw(QStringLiteral("/cgi-bin/iserv?f=schdt"))
-                        .field(QStringLiteral("&s="), scope)
+                        .field(QStringLiteral("&s="), wireScope)
                         .raw(QStringLiteral("&date=") + QString::number(start))
                         .raw(QStringLiteral("&win=") + QString::number(win))
                         .field(QStringLiteral("&l="), login)

@@ -22,7 +22,12 @@ public:
     // How many seconds the server's clock is ahead of ours.
     qint64 serverClockOffset() const { return clockOffset; }
     int maximumMinutes() const { return maxMinutes; }
-    QString scopeName() const { return scope; }
+    QString scopeName() const { return scope; }             // as shown
+    QByteArray scopeWireName() const { return wireScope; }  // as the host named it
+
+    // setInfo with the typed texts as they are and the microscope as the host's bytes.
+    void setInfo(const QString& host, const QByteArray& wireScope, const QString& login,
+                 const QString& password, int maxMinutes, qint64 serverTime);
 
     // A date and time in local time, in the toolkit's text form with the locale's short names.
     static QString textDate(qint64 epoch);
@@ -60,6 +65,7 @@ private:
     QString host;
     QString login;
     QString scope;
+    QByteArray wireScope;
     MyHTTP* schedConn = nullptr;
     MyHTTP* sticketConn = nullptr;
 

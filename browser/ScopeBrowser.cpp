@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "Clock.h"
+#include "HostBytes.h"
 #include "MyHTTP.h"
 #include "ReplyText.h"
 #include "Replies.h"
@@ -242,8 +243,7 @@ void ScopeBrowser::updateList()
         scopeListBox->addItem(rec.name);
         scopes.append(rec);
         // Every list may bring new microscopes; entries are matched by name, never by row.
-        QByteArray name = rec.name.toLatin1();
-        addScopeTimer(name.data());
+        ensureEntry(rec.name, rec.wireName);
     }
 
     if (keepSelection) {
@@ -288,12 +288,16 @@ const ScopeTimer* ScopeBrowser::timerFor(const QString& scopeName) const
     return it == timerIndexOf.constEnd() ? nullptr : &timers[*it];
 }
 
-ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName)
+ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName, const QByteArray& wireName)
 {
-    if (ScopeTimer* t = entry(scopeName))
+    if (ScopeTimer* t = entry(scopeName)) {
+        if (!wireName.isEmpty())
+            t->wireName = wireName;
         return *t;
+    }
     ScopeTimer t;
     t.name = scopeName;
+    t.wireName = wireName.isEmpty() ? scopeName.toUtf8() : wireName;
     timerIndexOf.insert(scopeName, int(timers.size()));
     timers.append(t);
     return timers.last();
@@ -301,13 +305,14 @@ ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName)
 
 void ScopeBrowser::addScopeTimer(char* name)
 {
-    ensureEntry(QString::fromLatin1(name));
+    const QByteArray wire(name);
+    ensureEntry(HostBytes::shown(wire), wire);
 }
 
 void ScopeBrowser::updateScopeTimers()
 {
     for (const ScopeRecord& rec : scopes)
-        ensureEntry(rec.name);
+        ensureEntry(rec.name, rec.wireName);
 }
 
 void ScopeBrowser::initTimers()
@@ -326,7 +331,7 @@ void ScopeBrowser::checkSchedEntries()
     timersConn->setUrl(Url(hostName->text())
                            .raw(QStringLiteral("/cgi-bin/iserv?f=cwt"))
                            .field(QStringLiteral("&l="), loginBox->text())
-                           .field(QStringLiteral("&s="), timers[timerIndex].name));
+                           .field(QStringLiteral("&s="), timers[timerIndex].wireName));
     timersConn->fetch();
     if (!watchTimer.isActive())
         watchTimer.start(1000);
@@ -480,8 +485,10 @@ void ScopeBrowser::schedButton_clicked()
     const ScopeRecord* current = currentRecord();
     if (!current)
         return;
-    // The dialog is for the microscope selected now, whatever the list shows when the clock arrives.
-    const ScopeRecord rec = *current;
+    // The dialog is for the microscope selected now and opens with what the user had entered,
+    // whatever the list and the fields show when the clock arrives.
+    const SchedRequest request{*current, hostName->text(), loginBox->text(), passwordBox->text()};
+    const ScopeRecord& rec = request.record;
     if (!Alerts::information(this, QStringLiteral("Kelvry Control Time"),
                              QStringLiteral("You can control the selected microscope \"") + rec.name
                                  + QStringLiteral("\" for ") + rec.maxMinutesText
@@ -489,17 +496,17 @@ void ScopeBrowser::schedButton_clicked()
         return;
     if (cckConn->isBusy())
         return;                 // dropped, like any request on a busy object
-    schedRecord = rec;
-    cckConn->setUrl(Url(hostName->text())
+    schedRequest = request;
+    cckConn->setUrl(Url(schedRequest->host)
                         .raw(QStringLiteral("/cgi-bin/iserv?f=cck"))
-                        .field(QStringLiteral("&s="), rec.name)
-                        .field(QStringLiteral("&l="), loginBox->text()));
+                        .field(QStringLiteral("&s="), rec.wireName)
+                        .field(QStringLiteral("&l="), schedRequest->login));
     cckConn->fetch();
 }
 
 void ScopeBrowser::openResWin()
 {
-    if (!schedRecord || !checkHTTP(cckConn))
+    if (!schedRequest || !checkHTTP(cckConn))
         return;
     // Without the server's time every booking would go to a wrong start: open no dialog.
     const auto serverTime = ReplyText(cckConn).scan().decimal();
@@ -509,11 +516,10 @@ void ScopeBrowser::openResWin()
                                        "Please contact the server administrator. (file scpbrwsr)"));
         return;
     }
-    const ScopeRecord rec = *schedRecord;
+    const SchedRequest request = *schedRequest;
+    const ScopeRecord& rec = request.record;
     auto* win = new ReserveTimeWin(nullptr, nullptr, false, {});
-    win->setInfo(hostName->text().toLatin1().constData(), rec.name.toLatin1().constData(),
-                 loginBox->text().toLatin1().constData(), passwordBox->text().toLatin1().constData(),
-                 rec.maxMinutes, *serverTime);
+    win->setInfo(request.host, rec.wireName, request.login, request.password, rec.maxMinutes, *serverTime);
     // Each booking is for this dialog's microscope, whichever row is current when it is made.
     const QString scopeName = rec.name;
     connect(win, &ReserveTimeWin::schedDone, this, [this, scopeName](long wait, long length) {

@@ -80,7 +80,7 @@ private:
     void init();
     void destroy();
     ScopeTimer* entry(const QString& scopeName);
-    ScopeTimer& ensureEntry(const QString& scopeName);
+    ScopeTimer& ensureEntry(const QString& scopeName, const QByteArray& wireName = QByteArray());
     const ScopeRecord* currentRecord() const;
     void timingHelperFor(const QString& scopeName, qint64 now, qint64 start, qint64 end);
 
@@ -103,6 +103,13 @@ private:
     int timerIndex = 0;
     bool sweeping = false;
     QApplication* appRef = nullptr;
-    // The microscope "Scheduling..." was pressed for; its dialog opens when the clock reply arrives.
-    std::optional<ScopeRecord> schedRecord;
+    // What "Scheduling..." was pressed with; its dialog opens when the clock reply arrives.
+    struct SchedRequest
+    {
+        ScopeRecord record;
+        QString host;
+        QString login;
+        QString password;
+    };
+    std::optional<SchedRequest> schedRequest;
 };

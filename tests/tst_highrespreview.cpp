@@ -59,7 +59,7 @@ std::unique_ptr<HighResPreview> previewOn(Site& site, bool slideLists = false)
     auto v = std::make_unique<HighResPreview>();
     v->resize(383, 270);
     v->setServer(site.host.field());
-    v->fiducialTag = QStringLiteral("scopeA");
+    v->fiducialTag = "scopeA";
     v->slideListMode = slideLists;
     return v;
 }
@@ -270,8 +270,8 @@ void TestHighResPreview::pointListDots()
     site.add("sbl:" + id("J 7", "A B#1"), "S1 300000 200000\n");
     auto v = previewOn(site, !jobMode);
     v->jobListMode = jobMode;
-    v->jobId = QStringLiteral("J 7");
-    v->fiducialTag = QStringLiteral("scope-2");
+    v->jobId = "J 7";
+    v->fiducialTag = "scope-2";
     QVERIFY(showWithLists(site, *v, "A B#1", 1));
     QCOMPARE(site.asked("/fiducials/"), (QStringList{"/fiducials/A B#1.scope-2.new", "/fiducials/A B#1"}));
     QCOMPARE(site.asked("icount:sl") + site.asked("icount:jl") + site.asked("icount:sbl"),
@@ -288,7 +288,7 @@ void TestHighResPreview::pointListDots()
     // transfer is still the first slide's), the slide shows no dots at all.
     site.add(red + id("J8", "S2"), "S2 50000 60000\n", redDelay);
     site.add("sbl:" + id("J8", "S2"), "S2 60000 60000\n", greenDelay);
-    v->jobId = QStringLiteral("J8");
+    v->jobId = "J8";
     load(*v, "S2");
     QVERIFY(site.waitCount("icount:sbl", 2));
     QVERIFY(QTest::qWaitFor([&] { return v->counts1.isBusy() != v->counts2.isBusy(); }, 10000));

@@ -1,4 +1,5 @@
 #include "HighResPreview.h"
+#include "HostBytes.h"
 #include "ReplyText.h"
 #include "Url.h"
 
@@ -101,7 +102,13 @@ void HighResPreview::setServer(QString hostName)
 
 void HighResPreview::slideChange(QString& slide)
 {
-    slideName = slide;
+    slideChange(slide.toUtf8());
+}
+
+void HighResPreview::slideChange(const QByteArray& wireSlide)
+{
+    slideWireName = wireSlide;
+    slideName = HostBytes::shown(wireSlide);
     requestImage();
     requestFiducials();
     redraw();
@@ -114,7 +121,7 @@ void HighResPreview::requestImage()
         return;
     }
     imageStale = false;
-    jpeg.setURL(Url(host).raw(QStringLiteral("/whole_slides/")).value(slideName).str());
+    jpeg.setURL(Url(host).raw(QStringLiteral("/whole_slides/")).value(slideWireName).str());
     jpeg.get();
 }
 
@@ -131,10 +138,10 @@ void HighResPreview::requestFiducials()
         return;
     }
     fiducialsStale = false;
-    fiducialSlide = slideName;
+    fiducialSlide = slideWireName;
     newFiducials.setUrl(Url(host)
                             .raw(QStringLiteral("/fiducials/"))
-                            .value(slideName)
+                            .value(slideWireName)
                             .raw(QStringLiteral("."))
                             .value(fiducialTag)
                             .raw(QStringLiteral(".new")));
@@ -298,10 +305,10 @@ void HighResPreview::requestLists()
     if (counts1.isBusy() || counts2.isBusy())
         return;
     if (slideListMode) {
-        counts1.setUrl(Url(host).raw(QStringLiteral("/cgi-bin/icount?f=sl&s=")).value(slideName));
+        counts1.setUrl(Url(host).raw(QStringLiteral("/cgi-bin/icount?f=sl&s=")).value(slideWireName));
         counts2.setUrl(Url(host)
                            .raw(QStringLiteral("/cgi-bin/icount?f=sbl&s="))
-                           .value(slideName)
+                           .value(slideWireName)
                            .raw(QStringLiteral("&c=2")));
     } else {
         counts1.setUrl(Url(host)

@@ -46,13 +46,14 @@ public:
     // The stage positions of a point-list reply: one per line that gives a name, x and y.
     static QList<CoordinateTriple> readPointList(const QByteArray& reply);
 
-    // Set from outside.
+    // Set from outside. The job and the microscope are named as the host named them: those
+    // bytes go into the requests (see HostBytes).
     bool corner1Set = false;
     bool corner2Set = false;
     bool slideListMode = false;
     bool jobListMode = false;
-    QString jobId;
-    QString fiducialTag;
+    QByteArray jobId;
+    QByteArray fiducialTag;
     bool showSelection = false;
 
     bool haveNewFiducials = false;
@@ -87,11 +88,16 @@ public:
 
     QVector<QPoint> list1;      // red dots, image pixels
     QVector<QPoint> list2;      // green dots, image pixels
-    QString slideName;
+    QString slideName;          // the slide shown, as shown
+    QByteArray slideWireName;   // the same, as the host named it
     QString server;
     int linearDensity = 1;
 
+    // A slide named by the host: exactly these bytes go into the requests.
+    void slideChange(const QByteArray& wireSlide);
+
 public slots:
+    // A slide named as text: its UTF-8 form goes into the requests.
     void slideChange(QString& slide);
     void setLocation(CoordinateTriple& t);
     void loadFiducials();
@@ -126,7 +132,7 @@ private:
     // the current slide's request sent then: a busy request object drops new requests.
     bool imageStale = false;
     bool fiducialsStale = false;
-    QString fiducialSlide;      // the slide whose fiducial files are being fetched
+    QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
     // Each slide image that arrives starts a new generation; a pair of point lists is drawn
     // only for the generation it was sent for, once both have arrived.
