@@ -205,6 +205,8 @@ void ScopeBrowser::refreshList(bool keep)
         return;
     keepSelection = keep;
     selectedIndex = scopeListBox->currentRow();
+    const ScopeRecord* current = currentRecord();
+    selectedName = current ? std::optional<QByteArray>(current->wireName) : std::nullopt;
     fetchScopeList();
 }
 
@@ -248,7 +250,7 @@ void ScopeBrowser::updateList()
 
     if (keepSelection) {
         listing = false;
-        scopeListBox->setCurrentRow(selectedIndex);
+        scopeListBox->setCurrentRow(rowToKeep());
         keepSelection = false;
         schedButton->setEnabled(true);
     } else if (scopeListBox->count() > 0) {
@@ -272,6 +274,20 @@ void ScopeBrowser::describeScope(int row)
     descriptionBox->setHtml(rec.description);
     slideList->clear();
     slideList->addItems(rec.slides);
+}
+
+// The row of the microscope that was current before the refresh, wherever the new list has put
+// it; the same row as before when that microscope is no longer listed.
+int ScopeBrowser::rowToKeep() const
+{
+    if (!selectedName)
+        return selectedIndex;
+    if (selectedIndex >= 0 && selectedIndex < scopes.size() && scopes[selectedIndex].wireName == *selectedName)
+        return selectedIndex;
+    for (int i = 0; i < scopes.size(); ++i)
+        if (scopes[i].wireName == *selectedName)
+            return i;
+    return selectedIndex;
 }
 
 // ---- reservation watch ----

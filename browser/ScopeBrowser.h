@@ -82,10 +82,12 @@ private:
     ScopeTimer* entry(const QString& scopeName);
     ScopeTimer& ensureEntry(const QString& scopeName, const QByteArray& wireName = QByteArray());
     const ScopeRecord* currentRecord() const;
+    int rowToKeep() const;
     void timingHelperFor(const QString& scopeName, qint64 now, qint64 start, qint64 end);
 
     QTimer watchTimer;
     int selectedIndex = -1;
+    std::optional<QByteArray> selectedName;     // the microscope of selectedIndex
     MyHTTP* ticketConn = nullptr;
     MyHTTP* checkAuthConn = nullptr;
     MyHTTP* reserveConn = nullptr;

@@ -3,12 +3,16 @@
 #include "BoxCloser.h"
 #include "RawPeer.h"
 #include "LoginHelpers.h"
+#include "ReserveTimeWin.h"
 #include "ServiceConfig.h"
 
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 const QString signUp = QStringLiteral("\n\nTo sign up for a free account, please visit the\nKelvry website at ")
@@ -42,6 +46,7 @@ private slots:
     void listFailureSelectsHost();
     void documentedListAndDescribe();
     void returnDescribesRefreshKeepsRow();
+    void returnPressesFocusedButton();
     void busyConnectSendsOnce();
     void hostMarkupLoadsNothing();
     void brokenTransportsToLogInCheck_data();
@@ -216,6 +221,17 @@ void TestScopeBrowser::returnDescribesRefreshKeepsRow()
     QCOMPARE(d.b.scopeListBox->currentRow(), 2);
     QCOMPARE(d.b.slideList->item(0)->text(), QStringLiteral("heart21"));
 
+    // The host lists its microscopes in another order: the same microscope stays selected.
+    std::reverse(d.host->world().scopes.begin(), d.host->world().scopes.end());
+    QVERIFY(d.refresh());
+    QCOMPARE(d.b.scopeListBox->currentRow(), 0);
+    QCOMPARE(d.b.scopeListBox->currentItem()->text(), QStringLiteral("dark"));
+    QCOMPARE(d.b.slideList->item(0)->text(), QStringLiteral("heart21"));
+    QVERIFY(d.b.descriptionBox->toPlainText().contains("survey scanner"));
+    std::reverse(d.host->world().scopes.begin(), d.host->world().scopes.end());
+    QVERIFY(d.refresh());
+    QCOMPARE(d.b.scopeListBox->currentRow(), 2);
+
     // A shorter list: no row is current.
     d.host->world().scopes.removeLast();
     QVERIFY(d.refresh());
@@ -223,6 +239,42 @@ void TestScopeBrowser::returnDescribesRefreshKeepsRow()
     QCOMPARE(d.b.scopeListBox->currentRow(), -1);
     QVERIFY(d.b.schedButton->isEnabled());
     QCOMPARE(d.b.slideList->count(), 0);
+}
+
+void TestScopeBrowser::returnPressesFocusedButton()
+{
+    Dialog d;
+    d.b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.b));
+    // In a text field, Return presses the default button, "Connect".
+    d.b.hostName->setFocus();
+    QTest::keyClick(d.b.hostName, Qt::Key_Return);
+    QCOMPARE(d.boxes.titles(), QStringList{"Info Entry Problem"});
+
+    // On a focused button it presses that button: "Scheduling..." asks nothing of the list.
+    QVERIFY(d.connect());
+    d.b.schedButton->setFocus();
+    QTest::keyClick(d.b.schedButton, Qt::Key_Return);
+    QVERIFY(d.boxes.waitFor(2));
+    QCOMPARE(d.boxes.seen[1].title, QStringLiteral("Kelvry Control Time"));
+    QTRY_COMPARE(d.host->count("iserv:cck"), 1);
+    QCOMPARE(d.host->count("iserv:i"), 1);
+
+    // Back in a field, Connect (now "Refresh") is the default again.
+    d.b.loginBox->setFocus();
+    QTest::keyClick(d.b.loginBox, Qt::Key_Return);
+    QTRY_COMPARE(d.host->count("iserv:i"), 2);
+
+    // "Exit" ends the dialog.
+    QTRY_VERIFY(!d.b.isListing());
+    d.b.cancelButton->setFocus();
+    QTest::keyClick(d.b.cancelButton, Qt::Key_Return);
+    QVERIFY(!d.b.isVisible());
+    QCOMPARE(d.boxes.seen.size(), 2);
+    QCOMPARE(d.host->count("iserv:i"), 2);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<ReserveTimeWin*>(w))
+            delete w;
 }
 
 void TestScopeBrowser::busyConnectSendsOnce()
