@@ -133,6 +133,7 @@ void HighResPreview::imageRequestDone()
 
 void HighResPreview::requestFiducials()
 {
+    calibrationCurrent = false;
     if (newFiducials.isBusy() || oldFiducials.isBusy()) {
         fiducialsStale = true;
         return;
@@ -178,10 +179,12 @@ void HighResPreview::loadFiducials()
         source = &newFiducials;
     else if (!haveNewFiducials && oldFiducials.succeeded())
         source = &oldFiducials;
-    if (source && readFiducials(source->reply()))
-        return;
-    qDebug("Failed to get old fiducials.");
-    useFallbackCalibration();
+    if (!source || !readFiducials(source->reply())) {
+        qDebug("Failed to get old fiducials.");
+        useFallbackCalibration();
+    }
+    calibrationCurrent = true;
+    drawLists();
 }
 
 void HighResPreview::useFallbackCalibration()
@@ -210,12 +213,19 @@ bool HighResPreview::readFiducials(const QByteArray& reply)
             return false;
         value = int(*read);
     }
+    // A size that is not a float (beyond its range, or not finite) is not read.
+    const auto millimetres = [&in]() -> std::optional<float> {
+        const std::optional<double> v = in.real();
+        if (!v || std::fabs(*v) > double(FLT_MAX))
+            return std::nullopt;
+        return float(*v);
+    };
     float widthMm = 75.67f;
     float heightMm = 50.325f;
-    if (const std::optional<double> w = in.real()) {
-        if (const std::optional<double> h = in.real()) {
-            widthMm = narrow(*w);
-            heightMm = narrow(*h);
+    if (const std::optional<float> w = millimetres()) {
+        if (const std::optional<float> h = millimetres()) {
+            widthMm = *w;
+            heightMm = *h;
         }
     }
 
@@ -292,6 +302,10 @@ void HighResPreview::loadPixmap(QPixmap& pm)
         return;
     pixmap = pm;
     backup = pixmap;
+    cleanImage = pm;
+    haveLists = false;
+    points1.clear();
+    points2.clear();
     ++imageGeneration;
     requestLists();
     redraw();
@@ -360,13 +374,22 @@ void HighResPreview::markUpPixmap()
     }
     if (!counts1.succeeded() || !counts2.succeeded())
         return;
+    points1 = readPointList(counts1.reply());
+    points2 = readPointList(counts2.reply());
+    haveLists = true;
+    drawLists();
+}
 
-    pixmap = backup;
+void HighResPreview::drawLists()
+{
+    if (!haveLists || !calibrationCurrent)
+        return;
+    pixmap = cleanImage;
     list1.clear();
     list2.clear();
-    for (const CoordinateTriple& t : readPointList(counts1.reply()))
+    for (const CoordinateTriple& t : std::as_const(points1))
         list1.append(physicalToImagePixel(t));
-    for (const CoordinateTriple& t : readPointList(counts2.reply()))
+    for (const CoordinateTriple& t : std::as_const(points2))
         list2.append(physicalToImagePixel(t));
     if (!pixmap.isNull()) {
         QPainter p(&pixmap);

@@ -125,6 +125,7 @@ private:
     void requestLists();
     void useFallbackCalibration();
     bool readFiducials(const QByteArray& reply);
+    void drawLists();
 
     QString host;
 
@@ -139,4 +140,12 @@ private:
     int imageGeneration = 0;
     int listsGeneration = 0;
     bool listsPending = false;
+
+    // The dots are drawn once both the current image's lists and the current slide's
+    // calibration are in, and again whenever that calibration is computed anew.
+    QPixmap cleanImage;         // the image as it arrived
+    QList<CoordinateTriple> points1;
+    QList<CoordinateTriple> points2;
+    bool haveLists = false;
+    bool calibrationCurrent = false;
 };
