@@ -240,7 +240,7 @@ void ScopeBrowser::updateList()
 
     const ScopeList list = parseScopeList(listConn->data(), listConn->length());
     scopeListBox->clear();
-    bannerBox->setText(list.banner);
+    bannerBox->setHostText(list.banner);
     for (const ScopeRecord& rec : list.records) {
         scopeListBox->addItem(rec.name);
         scopes.append(rec);
@@ -271,7 +271,7 @@ void ScopeBrowser::describeScope(int row)
         return;
     const ScopeRecord& rec = scopes[row];
     reserveButton->setEnabled(rec.reservable);
-    descriptionBox->setHtml(rec.description);
+    descriptionBox->setHostHtml(rec.description);
     slideList->clear();
     slideList->addItems(rec.slides);
 }

@@ -4,12 +4,14 @@
 #include "RawPeer.h"
 #include "LoginHelpers.h"
 #include "ReserveTimeWin.h"
+#include "HostText.h"
 #include "ServiceConfig.h"
 
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTextFrame>
 #include <QTest>
 
 #include <algorithm>
@@ -49,6 +51,8 @@ private slots:
     void returnPressesFocusedButton();
     void busyConnectSendsOnce();
     void hostMarkupLoadsNothing();
+    void hostMarkupBounded_data();
+    void hostMarkupBounded();
     void brokenTransportsToLogInCheck_data();
     void brokenTransportsToLogInCheck();
     void hostileListsLeaveStateIntact_data();
@@ -315,6 +319,62 @@ void TestScopeBrowser::hostMarkupLoadsNothing()
     d.b.schedButton->click();
     QVERIFY(d.boxes.waitFor(1));
     QVERIFY(d.boxes.seen[0].text.contains("\"<b>x</b>\""));
+}
+
+void TestScopeBrowser::hostMarkupBounded_data()
+{
+    QTest::addColumn<bool>("inBanner");     // else in the first microscope's description
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("markup");       // laid out as markup
+    const auto times = [](const char* piece, int n) { return QString(piece).repeated(n); };
+    QTest::newRow("22 nested tables") << true << times("<table><tr><td>", 22) << false;
+    QTest::newRow("20,000 nested tables") << true << times("<table><tr><td>", 20000) << false;
+    QTest::newRow("100,000 nested b") << false << times("<b>", 100000) + "deep" << false;
+    QTest::newRow("1 MB line") << true << QString(1 << 20, QLatin1Char('x')) << false;
+    // Ends that markup leaves out do not count as nesting.
+    QTest::newRow("ordinary banner") << true
+        << "<h3>Welcome</h3><table border=1><tr><td><b>Open</b><td>9-17</table><ul>" + times("<li><p>item<br>", 40)
+        << true;
+    QTest::newRow("ordinary description") << false
+        << "<b>tall</b>: <i>40x</i><br>\n<table><tr><td><table><tr><td>nested</td></tr></table></td></tr></table>" << true;
+}
+
+void TestScopeBrowser::hostMarkupBounded()
+{
+    QFETCH(bool, inBanner);
+    QFETCH(QString, text);
+    QFETCH(bool, markup);
+    Dialog d;
+    if (inBanner)
+        d.host->world().banner = text;
+    else
+        d.host->world().scopes[0].description = text;
+    d.b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.b));
+    QVERIFY(d.connect());
+    QTextEdit* view = inBanner ? static_cast<QTextEdit*>(d.b.bannerBox) : d.b.descriptionBox;
+    (void)d.b.grab();               // laid out and painted
+    const QString shown = view->toPlainText();
+    const bool tables = !view->document()->rootFrame()->childFrames().isEmpty();
+    if (markup) {
+        QVERIFY(tables);
+        QVERIFY(!shown.contains("<b>") && shown.contains(inBanner ? "Open" : "nested"));
+    } else {
+        // Plain text: the markup shows as it is, no table is laid out, no line is longer than
+        // the limit, and a text beyond the size limit is cut with a mark.
+        QVERIFY(!tables);
+        QVERIFY(shown.startsWith(text.left(64)));
+        for (const QString& line : shown.split('\n'))
+            QVERIFY(line.toUtf8().size() <= HostMarkup::MaxLineBytes);
+        const bool cut = text.toUtf8().size() > HostMarkup::MaxTotalBytes;
+        QCOMPARE(shown.endsWith(QString::fromLatin1(HostMarkup::CutMark)), cut);
+        QVERIFY(shown.toUtf8().size() <= HostMarkup::MaxTotalBytes + 2 * HostMarkup::MaxTotalBytes / HostMarkup::MaxLineBytes);
+    }
+    // The dialog goes on taking typing.
+    d.b.loginBox->clear();
+    QTest::keyClicks(d.b.loginBox, "typed");
+    QCOMPARE(d.b.loginBox->text(), QStringLiteral("typed"));
+    QVERIFY(d.boxes.seen.isEmpty());
 }
 
 void TestScopeBrowser::brokenTransportsToLogInCheck_data()
