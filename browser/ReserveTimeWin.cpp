@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "Clock.h"
+#include "HostBytes.h"
 #include "MyHTTP.h"
 #include "ReplyText.h"
 #include "Url.h"
@@ -25,6 +26,18 @@ QString durationText(qint64 seconds)
 }
 
 } // namespace
+
+// Ends a reply handler: a closed dialog whose booking is over goes away.
+struct ReleaseWhenIdle
+{
+    explicit ReleaseWhenIdle(ReserveTimeWin* w) : win(w) {}
+    ~ReleaseWhenIdle()
+    {
+        if (win)
+            win->releaseWhenIdle();
+    }
+    QPointer<ReserveTimeWin> win;
+};
 
 ReserveTimeWin::ReserveTimeWin(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl)
     : QDialog(parent, fl)
@@ -84,21 +97,59 @@ QString ReserveTimeWin::textDate(qint64 epoch)
                                       QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
 }
 
+void ReserveTimeWin::done(int result)
+{
+    QDialog::done(result);
+    closed = true;
+    releaseWhenIdle();
+}
+
+bool ReserveTimeWin::bookingOnTheWay() const
+{
+    return sticketConn->isBusy() || resConn->isBusy() || pendingReservation;
+}
+
+void ReserveTimeWin::releaseWhenIdle()
+{
+    if (closed && !bookingOnTheWay())
+        deleteLater();          // a schedule download still running is abandoned
+}
+
+bool ReserveTimeWin::warn(const QString& caption, const QString& text)
+{
+    return closed || Alerts::warning(this, caption, text);
+}
+
+bool ReserveTimeWin::inform(const QString& caption, const QString& text)
+{
+    return closed || Alerts::information(this, caption, text);
+}
+
 bool ReserveTimeWin::checkConnection(MyHTTP* request)
 {
     if (request->succeeded())
         return true;
-    Alerts::warning(this, QStringLiteral("Connection Failure"), QString::fromLatin1(connectionFailureText));
+    warn(QStringLiteral("Connection Failure"), QString::fromLatin1(connectionFailureText));
     return false;
 }
 
+// The texts as UTF-8, the microscope as the host's bytes (up to a NUL: the overload below takes
+// any name).
 void ReserveTimeWin::setInfo(const char* hostText, const char* scopeText, const char* loginText,
                              const char* passwordText, int maxMin, qint64 serverTime)
 {
-    login = QString::fromLatin1(loginText);
-    scope = QString::fromLatin1(scopeText);
-    host = QString::fromLatin1(hostText);
-    password = QString::fromLatin1(passwordText);
+    setInfo(QString::fromUtf8(hostText), QByteArray(scopeText), QString::fromUtf8(loginText),
+            QString::fromUtf8(passwordText), maxMin, serverTime);
+}
+
+void ReserveTimeWin::setInfo(const QString& hostText, const QByteArray& scopeBytes, const QString& loginText,
+                             const QString& passwordText, int maxMin, qint64 serverTime)
+{
+    login = loginText;
+    wireScope = scopeBytes;
+    scope = HostBytes::shown(scopeBytes);
+    host = hostText;
+    password = passwordText;
     // A negative maximum from the host would allow bookings of negative length.
     maxMinutes = qMax(0, maxMin);
 
@@ -118,7 +169,7 @@ void ReserveTimeWin::setInfo(const char* hostText, const char* scopeText, const 
 
 void ReserveTimeWin::refreshBtn_clicked()
 {
-    const QString url = Url(host).raw(QStringLiteral("/cgi-bin/iserv?f=getschd")).field(QStringLiteral("&s="), scope);
+    const QString url = Url(host).raw(QStringLiteral("/cgi-bin/iserv?f=getschd")).field(QStringLiteral("&s="), wireScope);
     scopeLabel->setText(QStringLiteral("Downloading latest schedule..."));
     schedConn->setUrl(url);
     schedConn->fetch();
@@ -131,6 +182,7 @@ void ReserveTimeWin::clearTable()
 
 void ReserveTimeWin::getSchedResponse()
 {
+    const ReleaseWhenIdle release(this);
     QPointer<ReserveTimeWin> self(this);
     if (checkConnection(schedConn)) {
         // One reservation per complete line, "start duration"; text after the last line break is
@@ -185,13 +237,14 @@ void ReserveTimeWin::getSticket()
     }
     sticketConn->setUrl(Url(host)
                             .raw(QStringLiteral("/cgi-bin/iserv?f=sticket"))
-                            .field(QStringLiteral("&s="), scope)
+                            .field(QStringLiteral("&s="), wireScope)
                             .field(QStringLiteral("&l="), login));
     sticketConn->fetch();
 }
 
 void ReserveTimeWin::gotSticket()
 {
+    const ReleaseWhenIdle release(this);
     if (!sticketConn->succeeded()) {
         qDebug("sticket download failed");
         checkConnection(sticketConn);
@@ -200,8 +253,7 @@ void ReserveTimeWin::gotSticket()
     const ReplyText reply(sticketConn);
     const auto ticket = reply.startsWith('+') ? reply.hexAt(4) : std::nullopt;
     if (!ticket) {
-        Alerts::warning(this, QStringLiteral("Scheduling Failed"),
-                        QStringLiteral("The server rejected you as unauthorized for scheduling."));
+        warn(QStringLiteral("Scheduling Failed"), QStringLiteral("The server rejected you as unauthorized for scheduling."));
         return;
     }
     auth.setToken(*ticket);
@@ -231,7 +283,7 @@ void ReserveTimeWin::sendReservation(qint64 start, int minutes)
     const QString a = auth.requestString();
     resConn->setUrl(Url(host)
                         .raw(QStringLiteral("/cgi-bin/iserv?f=schdt"))
-                        .field(QStringLiteral("&s="), scope)
+                        .field(QStringLiteral("&s="), wireScope)
                         .raw(QStringLiteral("&date=") + QString::number(start))
                         .raw(QStringLiteral("&win=") + QString::number(win))
                         .field(QStringLiteral("&l="), login)
@@ -241,26 +293,26 @@ void ReserveTimeWin::sendReservation(qint64 start, int minutes)
 
 void ReserveTimeWin::resTimeResponse()
 {
+    const ReleaseWhenIdle release(this);
     if (!checkConnection(resConn))
         return;
     const ReplyText reply(resConn);
     const QByteArray text = reply.text();
     if (text.startsWith("-C")) {
-        Alerts::warning(this, QStringLiteral("Scheduling Problem"),
+        warn(QStringLiteral("Scheduling Problem"),
                         QStringLiteral("The time slot you requested overlaps with an existing reservation.\n"
                                        "Please adjust your starting or duration times. Also, refreshing the\n"
                                        "schedule may show new reservations that are blocking yours."));
         return;
     }
     if (text.startsWith("-N")) {
-        Alerts::warning(this, QStringLiteral("Authorization Problem"),
+        warn(QStringLiteral("Authorization Problem"),
                         QStringLiteral("The server cannot allocate you a session ticket currently.\n"
                                        "Please adjust any errors and try again later."));
         return;
     }
     if (text.startsWith('-')) {
-        Alerts::warning(this, QStringLiteral("Scheduling Problem"),
-                        QStringLiteral("The server refused the reservation."));
+        warn(QStringLiteral("Scheduling Problem"), QStringLiteral("The server refused the reservation."));
         return;
     }
 
@@ -270,7 +322,7 @@ void ReserveTimeWin::resTimeResponse()
     const auto wait = status ? in.decimal() : std::nullopt;
     const auto length = wait ? in.decimal() : std::nullopt;
     if (!length) {
-        if (Alerts::warning(this, QStringLiteral("Connection Failure"), QString::fromLatin1(connectionFailureText)))
+        if (warn(QStringLiteral("Connection Failure"), QString::fromLatin1(connectionFailureText)) && !closed)
             refreshBtn_clicked();
         return;
     }
@@ -279,8 +331,9 @@ void ReserveTimeWin::resTimeResponse()
     emit schedDone(long(*wait), long(*length));
     if (!self)
         return;
-    if (!Alerts::information(this, QStringLiteral("Scheduling Successful"),
-                             QStringLiteral("The time slot you requested has been successfuly reserved.")))
+    if (!inform(QStringLiteral("Scheduling Successful"),
+                QStringLiteral("The time slot you requested has been successfuly reserved."))
+        || closed)
         return;
     refreshBtn_clicked();
 }

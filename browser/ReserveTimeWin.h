@@ -9,6 +9,8 @@
 class MyHTTP;
 
 // The scheduling dialog: one microscope's booked reservations and the booking of a further slot.
+// Closing it ends it: it deletes itself once no booking of its own is on the way. A booking still
+// on the way completes and is announced by schedDone, but shows no box.
 class ReserveTimeWin : public QDialog, public Ui::ReserveTimeWin
 {
     Q_OBJECT
@@ -22,7 +24,12 @@ public:
     // How many seconds the server's clock is ahead of ours.
     qint64 serverClockOffset() const { return clockOffset; }
     int maximumMinutes() const { return maxMinutes; }
-    QString scopeName() const { return scope; }
+    QString scopeName() const { return scope; }             // as shown
+    QByteArray scopeWireName() const { return wireScope; }  // as the host named it
+
+    // setInfo with the typed texts as they are and the microscope as the host's bytes.
+    void setInfo(const QString& host, const QByteArray& wireScope, const QString& login,
+                 const QString& password, int maxMinutes, qint64 serverTime);
 
     // A date and time in local time, in the toolkit's text form with the locale's short names.
     static QString textDate(qint64 epoch);
@@ -41,6 +48,9 @@ public slots:
 protected slots:
     virtual void languageChange();
 
+protected:
+    void done(int result) override;
+
 private slots:
     virtual void clearTable();
     virtual void getSticket();
@@ -50,6 +60,11 @@ private:
     void init();
     void destroy();
     void sendReservation(qint64 start, int minutes);
+    bool bookingOnTheWay() const;
+    void releaseWhenIdle();
+    // Boxes of a dialog that is open; a closed one shows none. False: the dialog is gone.
+    bool warn(const QString& caption, const QString& text);
+    bool inform(const QString& caption, const QString& text);
 
     qint64 clockOffset = 0;
     int maxMinutes = 0;
@@ -60,6 +75,7 @@ private:
     QString host;
     QString login;
     QString scope;
+    QByteArray wireScope;
     MyHTTP* schedConn = nullptr;
     MyHTTP* sticketConn = nullptr;
 
@@ -67,4 +83,7 @@ private:
     bool pendingReservation = false;
     qint64 pendingStart = 0;
     int pendingMinutes = 0;
+
+    bool closed = false;
+    friend struct ReleaseWhenIdle;
 };

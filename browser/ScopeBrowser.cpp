@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "Clock.h"
+#include "HostBytes.h"
 #include "MyHTTP.h"
 #include "ReplyText.h"
 #include "Replies.h"
@@ -243,6 +244,8 @@ void ScopeBrowser::refreshList(bool keep)
         return;
     keepSelection = keep;
     selectedIndex = scopeListBox->currentRow();
+    const ScopeRecord* current = currentRecord();
+    selectedName = current ? std::optional<QByteArray>(current->wireName) : std::nullopt;
     fetchScopeList();
 }
 
@@ -276,18 +279,17 @@ void ScopeBrowser::updateList()
 
     const ScopeList list = parseScopeList(listConn->data(), listConn->length());
     scopeListBox->clear();
-    bannerBox->setText(list.banner);
+    bannerBox->setHostText(list.banner);
     for (const ScopeRecord& rec : list.records) {
         scopeListBox->addItem(rec.name);
         scopes.append(rec);
         // Every list may bring new microscopes; entries are matched by name, never by row.
-        QByteArray name = rec.name.toLatin1();
-        addScopeTimer(name.data());
+        ensureEntry(rec.name, rec.wireName);
     }
 
     if (keepSelection) {
         listing = false;
-        scopeListBox->setCurrentRow(selectedIndex);
+        scopeListBox->setCurrentRow(rowToKeep());
         keepSelection = false;
         schedButton->setEnabled(true);
     } else if (scopeListBox->count() > 0) {
@@ -308,9 +310,23 @@ void ScopeBrowser::describeScope(int row)
         return;
     const ScopeRecord& rec = scopes[row];
     reserveButton->setEnabled(rec.reservable);
-    descriptionBox->setHtml(rec.description);
+    descriptionBox->setHostHtml(rec.description);
     slideList->clear();
     slideList->addItems(rec.slides);
+}
+
+// The row of the microscope that was current before the refresh, wherever the new list has put
+// it; the same row as before when that microscope is no longer listed.
+int ScopeBrowser::rowToKeep() const
+{
+    if (!selectedName)
+        return selectedIndex;
+    if (selectedIndex >= 0 && selectedIndex < scopes.size() && scopes[selectedIndex].wireName == *selectedName)
+        return selectedIndex;
+    for (int i = 0; i < scopes.size(); ++i)
+        if (scopes[i].wireName == *selectedName)
+            return i;
+    return selectedIndex;
 }
 
 // ---- reservation watch ----
@@ -327,12 +343,16 @@ const ScopeTimer* ScopeBrowser::timerFor(const QString& scopeName) const
     return it == timerIndexOf.constEnd() ? nullptr : &timers[*it];
 }
 
-ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName)
+ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName, const QByteArray& wireName)
 {
-    if (ScopeTimer* t = entry(scopeName))
+    if (ScopeTimer* t = entry(scopeName)) {
+        if (!wireName.isEmpty())
+            t->wireName = wireName;
         return *t;
+    }
     ScopeTimer t;
     t.name = scopeName;
+    t.wireName = wireName.isEmpty() ? scopeName.toUtf8() : wireName;
     timerIndexOf.insert(scopeName, int(timers.size()));
     timers.append(t);
     return timers.last();
@@ -340,13 +360,14 @@ ScopeTimer& ScopeBrowser::ensureEntry(const QString& scopeName)
 
 void ScopeBrowser::addScopeTimer(char* name)
 {
-    ensureEntry(QString::fromLatin1(name));
+    const QByteArray wire(name);
+    ensureEntry(HostBytes::shown(wire), wire);
 }
 
 void ScopeBrowser::updateScopeTimers()
 {
     for (const ScopeRecord& rec : scopes)
-        ensureEntry(rec.name);
+        ensureEntry(rec.name, rec.wireName);
 }
 
 void ScopeBrowser::initTimers()
@@ -365,7 +386,7 @@ void ScopeBrowser::checkSchedEntries()
     timersConn->setUrl(Url(hostName->text())
                            .raw(QStringLiteral("/cgi-bin/iserv?f=cwt"))
                            .field(QStringLiteral("&l="), loginBox->text())
-                           .field(QStringLiteral("&s="), timers[timerIndex].name));
+                           .field(QStringLiteral("&s="), timers[timerIndex].wireName));
     timersConn->fetch();
     if (!watchTimer.isActive())
         watchTimer.start(1000);
@@ -515,7 +536,7 @@ void ScopeBrowser::getSticket()
     sticketFor = asked;
     sticketConn->setUrl(Url(asked->host)
                             .raw(QStringLiteral("/cgi-bin/iserv?f=sticket"))
-                            .field(QStringLiteral("&s="), asked->scope.name)
+                            .field(QStringLiteral("&s="), asked->scope.wireName)
                             .field(QStringLiteral("&l="), asked->login));
     sticketConn->fetch();
 }
@@ -545,7 +566,7 @@ void ScopeBrowser::reserveNow()
     const QString a = auth.requestString();
     reserveConn->setUrl(Url(reserveFor->host)
                             .raw(QStringLiteral("/cgi-bin/iserv?f=schdnow"))
-                            .field(QStringLiteral("&s="), reserveFor->scope.name)
+                            .field(QStringLiteral("&s="), reserveFor->scope.wireName)
                             .field(QStringLiteral("&l="), reserveFor->login)
                             .raw(QStringLiteral("&auth=") + a));
     reserveConn->fetch();
@@ -598,7 +619,7 @@ void ScopeBrowser::startsession()
     ticketFor = asked;
     ticketConn->setUrl(Url(asked->host)
                            .raw(QStringLiteral("/cgi-bin/iserv?f=ticket"))
-                           .field(QStringLiteral("&s="), asked->scope.name)
+                           .field(QStringLiteral("&s="), asked->scope.wireName)
                            .field(QStringLiteral("&l="), asked->login));
     ticketConn->fetch();
     keepSelection = false;
@@ -639,8 +660,7 @@ void ScopeBrowser::openSession(const Asked& asked, quint32 ticket)
     info.login = asked.login;
     info.password = asked.password;
     info.ticket = ticket;
-    info.baseQuery = QStringLiteral("/cgi-bin/iserv?l=") + Url::escapeValue(asked.login) + QStringLiteral("&s=")
-        + Url::escapeValue(asked.scope.name) + QLatin1Char('&');
+    info.baseQuery = SessionInfo::queryPrefix(asked.login, asked.scope.wireName);
 
     const SessionOpener open = sessionOpener();
     if (!open) {
@@ -671,25 +691,27 @@ void ScopeBrowser::schedButton_clicked()
     const ScopeRecord* current = currentRecord();
     if (!current)
         return;
-    // The dialog is for the microscope selected now, whatever the list shows when the clock arrives.
-    const ScopeRecord rec = *current;
+    // The dialog is for the microscope selected now and opens with what the user had entered,
+    // whatever the list and the fields show when the clock arrives.
+    const SchedRequest request{*current, hostName->text(), loginBox->text(), passwordBox->text()};
+    const ScopeRecord& rec = request.record;
     if (!inform(QStringLiteral("Kelvry Control Time"),
                 QStringLiteral("You can control the selected microscope \"") + rec.name + QStringLiteral("\" for ")
                     + rec.maxMinutesText + QStringLiteral(" minutes maximum.")))
         return;
     if (cckConn->isBusy())
         return;                 // dropped, like any request on a busy object
-    schedRecord = rec;
-    cckConn->setUrl(Url(hostName->text())
+    schedRequest = request;
+    cckConn->setUrl(Url(schedRequest->host)
                         .raw(QStringLiteral("/cgi-bin/iserv?f=cck"))
-                        .field(QStringLiteral("&s="), rec.name)
-                        .field(QStringLiteral("&l="), loginBox->text()));
+                        .field(QStringLiteral("&s="), rec.wireName)
+                        .field(QStringLiteral("&l="), schedRequest->login));
     cckConn->fetch();
 }
 
 void ScopeBrowser::openResWin()
 {
-    if (!schedRecord || !checkHTTP(cckConn))
+    if (!schedRequest || !checkHTTP(cckConn))
         return;
     // Without the server's time every booking would go to a wrong start: open no dialog.
     const auto serverTime = ReplyText(cckConn).scan().decimal();
@@ -699,11 +721,10 @@ void ScopeBrowser::openResWin()
                             "Please contact the server administrator. (file scpbrwsr)"));
         return;
     }
-    const ScopeRecord rec = *schedRecord;
+    const SchedRequest request = *schedRequest;
+    const ScopeRecord& rec = request.record;
     auto* win = new ReserveTimeWin(nullptr, nullptr, false, {});
-    win->setInfo(hostName->text().toLatin1().constData(), rec.name.toLatin1().constData(),
-                 loginBox->text().toLatin1().constData(), passwordBox->text().toLatin1().constData(),
-                 rec.maxMinutes, *serverTime);
+    win->setInfo(request.host, rec.wireName, request.login, request.password, rec.maxMinutes, *serverTime);
     // Each booking is for this dialog's microscope, whichever row is current when it is made.
     const QString scopeName = rec.name;
     connect(win, &ReserveTimeWin::schedDone, this, [this, scopeName](long wait, long length) {

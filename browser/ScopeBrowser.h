@@ -88,7 +88,7 @@ private:
     void init();
     void destroy();
     ScopeTimer* entry(const QString& scopeName);
-    ScopeTimer& ensureEntry(const QString& scopeName);
+    ScopeTimer& ensureEntry(const QString& scopeName, const QByteArray& wireName = QByteArray());
     const ScopeRecord* currentRecord() const;
 
     // What a request was sent for, taken at the click: its reply is applied to that microscope,
@@ -108,10 +108,12 @@ private:
     bool warn(const QString& caption, const QString& text);
     bool inform(const QString& caption, const QString& text);
     bool showBox(bool warning, const QString& caption, const QString& text);
+    int rowToKeep() const;
     void timingHelperFor(const QString& scopeName, qint64 now, qint64 start, qint64 end);
 
     QTimer watchTimer;
     int selectedIndex = -1;
+    std::optional<QByteArray> selectedName;     // the microscope of selectedIndex
     MyHTTP* ticketConn = nullptr;
     MyHTTP* checkAuthConn = nullptr;
     MyHTTP* reserveConn = nullptr;
@@ -129,8 +131,6 @@ private:
     int timerIndex = 0;
     bool sweeping = false;
     QApplication* appRef = nullptr;
-    // The microscope "Scheduling..." was pressed for; its dialog opens when the clock reply arrives.
-    std::optional<ScopeRecord> schedRecord;
     std::optional<Asked> sticketFor;
     std::optional<Asked> reserveFor;
     std::optional<Asked> ticketFor;
@@ -138,4 +138,13 @@ private:
     // last box to close deletes it.
     int boxesOpen = 0;
     bool ending = false;
+    // What "Scheduling..." was pressed with; its dialog opens when the clock reply arrives.
+    struct SchedRequest
+    {
+        ScopeRecord record;
+        QString host;
+        QString login;
+        QString password;
+    };
+    std::optional<SchedRequest> schedRequest;
 };

@@ -1,5 +1,7 @@
 #include "ScopeList.h"
 
+#include "HostBytes.h"
+
 #include <cstdlib>
 
 namespace {
@@ -34,7 +36,8 @@ public:
                 return i;
         return -1;
     }
-    QString text(int from, int to) const { return QString::fromLatin1(data + from, to - from); }
+    QByteArray bytes(int from, int to) const { return QByteArray(data + from, to - from); }
+    QString text(int from, int to) const { return HostBytes::shown(data + from, to - from); }
     // A line that starts at i with a terminator or the next record's marker.
     bool stopLine(int i) const
     {
@@ -77,7 +80,8 @@ ScopeList parseScopeList(const char* data, int length)
         const int nameEnd = c.find('\n', marker + 1);
         if (nameEnd < 0)
             break;
-        rec.name = c.text(marker + 1, nameEnd);
+        rec.wireName = c.bytes(marker + 1, nameEnd);
+        rec.name = HostBytes::shown(rec.wireName);
 
         const int minutesEnd = c.find('\n', nameEnd + 1);
         if (minutesEnd < 0)
@@ -106,8 +110,10 @@ ScopeList parseScopeList(const char* data, int length)
                 int e = w;
                 while (e < length && data[e] != '\n' && !isBlank(data[e]))
                     ++e;
-                if (e > w)
-                    rec.slides.append(c.text(w, e));
+                if (e > w) {
+                    rec.wireSlides.append(c.bytes(w, e));
+                    rec.slides.append(HostBytes::shown(rec.wireSlides.last()));
+                }
                 const int nl = c.find('\n', p);
                 if (nl < 0)
                     break;

@@ -7,7 +7,8 @@
 // One microscope's control window as the reservation watch knows it.
 struct ScopeTimer
 {
-    QString name;
+    QString name;               // as shown; entries are found by it
+    QByteArray wireName;        // as the host sent it: what "f=cwt" asks about
     qint64 start = -1;          // first second of the window; -1: none known
     qint64 end = -1;            // second at which it closes; -1: none
     bool active = false;        // the user may control the microscope now

@@ -29,6 +29,50 @@ void MyWebJPEG::get()
     http->fetch();
 }
 
+bool MyWebJPEG::isComplete(const uchar* d, int n)
+{
+    if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
+        return false;
+    int i = 2;
+    for (;;) {
+        // The next marker: bytes that are not one are skipped, as the decoder does, and so
+        // are fill bytes.
+        while (i < n && d[i] != 0xFF)
+            ++i;
+        while (i < n && d[i] == 0xFF)
+            ++i;
+        if (i >= n)
+            return false;
+        const uchar marker = d[i++];
+        if (marker == 0xD9)
+            return true;                        // end of image
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue;                           // no segment of its own
+        if (i + 2 > n)
+            return false;
+        const int length = (d[i] << 8) | d[i + 1];
+        if (length < 2 || i + length > n)
+            return false;
+        i += length;
+        if (marker == 0xDA) {
+            // Scan data runs to the next marker other than a stuffed 0xFF or a restart marker.
+            for (;;) {
+                while (i < n && d[i] != 0xFF)
+                    ++i;
+                if (i + 1 >= n)
+                    return false;
+                const uchar next = d[i + 1];
+                if (next == 0xFF)
+                    ++i;                        // a fill byte before a marker
+                else if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
+                    i += 2;                     // a stuffed 0xFF, or a restart marker
+                else
+                    break;                      // the marker after the scan
+            }
+        }
+    }
+}
+
 void MyWebJPEG::dataReady()
 {
     if (!http->succeeded()) {
@@ -39,10 +83,12 @@ void MyWebJPEG::dataReady()
     const int n = http->length();
     // Decode into a temporary: a failed decode would null its target. The fetcher keeps its
     // last picture, but announces a reply that does not decode as a null picture, so that no
-    // receiver shows the previous picture as the new one.
+    // receiver shows the previous picture as the new one. A JPEG cut short would decode with
+    // its missing part grey: it is no picture either.
+    const bool whole = isComplete(bytes, n);
     if (mode == 1) {
         QImage decoded;
-        if (decoded.loadFromData(bytes, n, "JPEG")) {
+        if (whole && decoded.loadFromData(bytes, n, "JPEG")) {
             image = decoded;
             emit newImageAvailable(image);
         } else {
@@ -52,7 +98,7 @@ void MyWebJPEG::dataReady()
         }
     } else if (mode == 0) {
         QPixmap decoded;
-        if (decoded.loadFromData(bytes, uint(n), "JPEG", Qt::AutoColor)) {
+        if (whole && decoded.loadFromData(bytes, uint(n), "JPEG", Qt::AutoColor)) {
             pixmap = decoded;
             emit newPixmapAvailable(pixmap);
         } else {

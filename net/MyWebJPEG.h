@@ -8,8 +8,9 @@
 class MyHTTP;
 
 // Fetches a JPEG through its own MyHTTP and hands it on as an image (mode 1) or a pixmap (mode 0).
-// Every successful transfer gives exactly one picture signal; a reply that does not decode leaves
-// the previous picture in place and hands that on again. A failed transfer gives failed() instead.
+// Every successful transfer gives exactly one picture signal. A reply that is not a whole JPEG
+// (it does not decode, or its data ends before the image's end marker) is handed on as a null
+// picture; the fetcher keeps its last good one. A failed transfer gives failed() instead.
 class MyWebJPEG : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,10 @@ public:
     QString url() const { return m_url; }
     void setMode(int m) { mode = m; }
     MyHTTP* request() const { return http; }
+
+    // Whether the bytes hold a JPEG to its end marker: every segment complete and the scan
+    // data followed by the end of image (trailing bytes after it are allowed).
+    static bool isComplete(const uchar* data, int size);
 
 public slots:
     void dataReady();

@@ -2,18 +2,21 @@
 
 #include <cstring>
 
-QString Url::escapeValue(const QString& v)
+QString Url::escapeBytes(const QByteArray& bytes)
 {
     static const char unsafe[] = " \"#%&+<>?[\\]^`{|}";
-    const QByteArray utf8 = v.toUtf8();
+    static const char hex[] = "0123456789ABCDEF";
     QString out;
-    out.reserve(utf8.size());
-    for (const char ch : utf8) {
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
         const unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c >= 0x7F || std::strchr(unsafe, c))
-            out += QLatin1Char('%') + QString::number(c, 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        else
+        if (c < 0x20 || c >= 0x7F || std::strchr(unsafe, c)) {
+            out += QLatin1Char('%');
+            out += QLatin1Char(hex[c >> 4]);
+            out += QLatin1Char(hex[c & 0xF]);
+        } else {
             out += QLatin1Char(ch);
+        }
     }
     return out;
 }

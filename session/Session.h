@@ -150,6 +150,9 @@ protected:
 
 private:
     void videoFrameFailed();
+    // Shows a slide named by the host in both previews; curSlide is its shown name.
+    void showSlide(const QByteArray& wireSlide);
+    QByteArray curSlideWire;    // the bytes the host names curSlide with
     void sendMove(const QString& command);
 
     // Focus stack: ends it (the controls come back unless the time is over), or ends it after

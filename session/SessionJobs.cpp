@@ -152,7 +152,7 @@ void Session::handleCreateJob()
     if (filterState == 0) {
         if (movieCount <= 0)
             return;
-        if (si.scope.slides.isEmpty()) {
+        if (si.scope.wireSlides.isEmpty()) {
             statusBar()->showMessage(QStringLiteral("The microscope has no slide to create the job on."));
             return;
         }
@@ -164,7 +164,7 @@ void Session::handleCreateJob()
                                   .arg(double(corner2.y) * 10000.0, 0, 'f', 4);
         createJobConn.setUrl(iservUrl(QStringLiteral("f=cj") + authPart() + query + QStringLiteral("&n=")
                                       + Url::escapeValue(typedName) + QStringLiteral("&sli=")
-                                      + Url::escapeValue(si.scope.slides.first())));
+                                      + Url::escapeBytes(si.scope.wireSlides.first())));
         createJobConn.fetch();
         return;
     }
@@ -190,7 +190,7 @@ void Session::handleCreateJob()
                                   + QStringLiteral("&stl1=%1&stl2=%2").arg(good.size()).arg(bad.size())
                                   + QStringLiteral("&sts1=") + Url::escapeValue(good) + QStringLiteral("&sts2=")
                                   + Url::escapeValue(bad) + QStringLiteral("&n=") + Url::escapeValue(typedName)
-                                  + QStringLiteral("&sli=") + Url::escapeValue(curSlide)));
+                                  + QStringLiteral("&sli=") + Url::escapeBytes(curSlideWire)));
     createJobConn.fetch();
 }
 

@@ -1,27 +1,23 @@
 // "Stack Info": the user's jobs and the library's slides, and loading the slide of an entry.
 #include "Session.h"
 
+#include "HostBytes.h"
 #include "JobReplies.h"
 #include "Url.h"
 
 #include <QListWidget>
 
 #include <algorithm>
-#include <optional>
 
 namespace {
 
-// Names from the host go back in requests exactly as received; one that does not survive the
-// round trip through the request's UTF-8 would name something else.
-std::optional<QString> hostName(const QByteArray& bytes)
+// Each entry keeps the bytes the host named it with; those go back in requests.
+QByteArray wireOf(const QListWidgetItem* item)
 {
-    const QString name = QString::fromUtf8(bytes);
-    if (name.toUtf8() != bytes)
-        return std::nullopt;
-    return name;
+    return item->data(Qt::UserRole).toByteArray();
 }
 
-void askForJob(Session* s, const QString& job)
+void askForJob(Session* s, const QByteArray& job)
 {
     s->highRes->jobId = job;
     s->jobConn.setUrl(Url(s->si.host).field(QStringLiteral("/cgi-bin/icount?f=jl&j="), job).raw(QStringLiteral("&c=1")));
@@ -60,16 +56,14 @@ void Session::handleJobListBox(QListWidgetItem* item)
     if (!item)
         return;
     if (highRes->slideListMode) {
-        curSlide = item->text();
-        lowRes->slideChange(curSlide);
-        highRes->slideChange(curSlide);
+        showSlide(wireOf(item));
         handleJobReset();
     }
     if (highRes->jobListMode) {
         // While a job's slide is being asked for, displayJob() asks for the entry current then.
         if (jobConn.isBusy())
             return;
-        askForJob(this, item->text());
+        askForJob(this, wireOf(item));
     }
 }
 
@@ -82,42 +76,50 @@ void Session::displayJobList()
         return;
     }
     const QByteArray reply = jobListConn.reply();
+    QList<QPair<QString, QByteArray>> entries;
     for (const QByteArray& entry : parseListReply(reply.constData(), int(reply.size())))
-        if (const auto name = hostName(entry))
-            jobList.append(*name);
-    std::stable_sort(jobList.begin(), jobList.end(),
-                     [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
+        entries.append({HostBytes::shown(entry), entry});
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return QString::localeAwareCompare(a.first, b.first) < 0;
+    });
     joblistBox->clear();
-    for (const QString& entry : jobList)
-        joblistBox->addItem(entry);
+    for (const auto& [shown, wire] : entries) {
+        jobList.append(shown);
+        auto* item = new QListWidgetItem(shown);
+        item->setData(Qt::UserRole, wire);
+        joblistBox->addItem(item);
+    }
 }
 
 void Session::displayJob()
 {
     // A later pick made while this reply was on its way wins.
     const QListWidgetItem* current = joblistBox->currentItem();
-    if (highRes->jobListMode && current && current->text() != highRes->jobId) {
-        askForJob(this, current->text());
+    if (highRes->jobListMode && current && wireOf(current) != highRes->jobId) {
+        askForJob(this, wireOf(current));
         return;
     }
     const QByteArray reply = jobConn.reply();
-    const auto slide = jobConn.succeeded() ? hostName(parseJobSlide(reply.constData(), int(reply.size())))
-                                           : std::nullopt;
-    if (!slide || slide->isEmpty()) {
+    const QByteArray slide = jobConn.succeeded() ? parseJobSlide(reply.constData(), int(reply.size())) : QByteArray();
+    if (slide.isEmpty()) {
         sysInfoBox->append(QStringLiteral("***Error fetching the slide of the job from the server.\n"));
         return;
     }
-    curSlide = *slide;
-    lowRes->slideChange(curSlide);
-    highRes->slideChange(curSlide);
+    showSlide(slide);
     handleJobReset();
 }
 
 void Session::handleSlideButton()
 {
-    if (si.scope.slides.isEmpty())
+    if (si.scope.wireSlides.isEmpty())
         return;
-    curSlide = si.scope.slides.first();
-    lowRes->slideChange(curSlide);
-    highRes->slideChange(curSlide);
+    showSlide(si.scope.wireSlides.first());
+}
+
+void Session::showSlide(const QByteArray& wireSlide)
+{
+    curSlide = HostBytes::shown(wireSlide);
+    curSlideWire = wireSlide;
+    lowRes->slideChange(wireSlide);
+    highRes->slideChange(wireSlide);
 }

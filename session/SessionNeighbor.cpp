@@ -2,6 +2,8 @@
 // correction measured against it.
 #include "Session.h"
 
+#include "HostBytes.h"
+
 #include "Alerts.h"
 #include "NeighborGrid.h"
 #include "NeighborVideo.h"
@@ -86,7 +88,8 @@ void Session::handleCorrectButton()
     }
     // The mosaic shows the slide under the microscope; measured against any other slide's
     // image the offset would be stored as that slide's calibration.
-    if (curSlide.isEmpty() || curSlide != si.scope.slides.value(0)) {
+    if (curSlide.isEmpty() || curSlideWire != si.scope.wireSlides.value(0)
+        || curSlide != HostBytes::shown(si.scope.wireSlides.value(0))) {
         Alerts::warning(this, failed,
                         QStringLiteral("The previews do not show the slide under the microscope.\n"
                                        "Click \"Show Available Slide\" on the \"Stack Info\" page first."));
@@ -121,8 +124,8 @@ void Session::handleCorrectButton()
                                   .arg(double(pixDx), 0, 'f', 4)
                                   .arg(double(pixDy), 0, 'f', 4))
                          .field(QStringLiteral("&l="), si.login)
-                         .field(QStringLiteral("&sli="), curSlide)
-                         .field(QStringLiteral("&sc="), si.scope.name));
+                         .field(QStringLiteral("&sli="), curSlideWire)
+                         .field(QStringLiteral("&sc="), si.scope.wireName));
     calibConn.fetch();
     statusBar()->showMessage(QStringLiteral("The Kelvry system is correcting calibration, please be patient..."));
 }

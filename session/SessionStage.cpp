@@ -155,8 +155,7 @@ void Session::refreshPreview()
     if (curSlide.isEmpty()) {
         sysInfoBox->append(QStringLiteral("No slide to reload.\n"));
     } else {
-        lowRes->slideChange(curSlide);
-        highRes->slideChange(curSlide);
+        showSlide(curSlideWire);
     }
     updateVideo();
 }

@@ -1,6 +1,8 @@
 // Session start: the window's caption and keys, its windows and connections, the first requests.
 #include "Session.h"
 
+#include "HostBytes.h"
+
 #include "HighResPreview.h"
 #include "HostText.h"
 #include "LowResPreview.h"
@@ -77,13 +79,10 @@ void Session::begin(SessionInfo& info)
 
     lowRes->setServer(si.host);
     highRes->setServer(si.host);
-    highRes->fiducialTag = si.scope.name;
+    highRes->fiducialTag = si.scope.wireName;
     // A microscope without slides shows none and asks for none.
-    curSlide = si.scope.slides.value(0);
-    if (!curSlide.isEmpty()) {
-        lowRes->slideChange(curSlide);
-        highRes->slideChange(curSlide);
-    }
+    if (!si.scope.wireSlides.isEmpty())
+        showSlide(si.scope.wireSlides.first());
 
     queryCoords();
     statusBar()->showMessage(QStringLiteral("Ready."));
@@ -107,7 +106,12 @@ void Session::sysInfoArrived()
     sysInfoBox->append(QStringLiteral("\n-----------------------------------------------------------\n"
                                       "Beginning control session.\n"
                                       "-----------------------------------------------------------\n"));
-    sysInfoBox->append(HostText::bounded(QString::fromLatin1(reply.text)));
+    // Host text: laid out as markup only within the bounds, else shown as plain text.
+    const QString text = HostBytes::shown(reply.text);
+    sysInfoBox->append(HostMarkup::layoutSafe(reply.text)
+                           ? text
+                           : Qt::convertFromPlainText(HostBytes::shown(HostMarkup::plainFallback(reply.text)),
+                                                      Qt::WhiteSpacePre));
 }
 
 void Session::changeVideoFormat(int code)

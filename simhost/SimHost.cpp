@@ -108,6 +108,7 @@ HostRequest SimHost::decode(const QHttpServerRequest& request) const
     HostRequest r;
     const QUrl url = request.url();
     r.path = url.path(QUrl::FullyDecoded);
+    r.rawPath = url.path(QUrl::FullyEncoded).toLatin1();
     r.rawQuery = url.query(QUrl::FullyEncoded).toLatin1();
     // Split on '&' only and percent-decode; '+' stays '+'.
     if (!r.rawQuery.isEmpty()) {
@@ -155,6 +156,7 @@ bool SimHost::handleRequest(const QHttpServerRequest& request, QTcpSocket* socke
     LogEntry e;
     e.route = r.route;
     e.path = r.path;
+    e.rawPath = r.rawPath;
     e.rawQuery = r.rawQuery;
     e.items = r.items;
     e.status = reply.status;

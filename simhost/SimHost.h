@@ -16,6 +16,7 @@ struct HostRequest
 {
     QString route;              // "iserv:i", "icount:sl", "/small_slides/", ...
     QString path;               // "/cgi-bin/iserv"
+    QByteArray rawPath;         // as sent, percent-encoded
     QByteArray rawQuery;        // as sent, percent-encoded
     QList<QPair<QString, QString>> items;   // decoded keys and values in order
 
@@ -69,6 +70,7 @@ public:
     {
         QString route;
         QString path;
+        QByteArray rawPath;
         QByteArray rawQuery;
         QList<QPair<QString, QString>> items;
         int status = 0;

@@ -214,16 +214,17 @@ World::Control World::checkControl(const QString& scopeName, const QString& logi
 
 QByteArray World::listReply() const
 {
-    QByteArray out = banner.toLatin1();
+    // UTF-8 throughout, as the host reads the names it is sent.
+    QByteArray out = banner.toUtf8();
     if (!out.isEmpty() && !out.endsWith('\n'))
         out += '\n';
     for (const SimScope& s : scopes) {
-        out += (s.reservable ? '$' : '#') + s.name.toLatin1() + '\n';
+        out += (s.reservable ? '$' : '#') + s.name.toUtf8() + '\n';
         out += QByteArray::number(s.maxMinutes) + '\n';
-        out += s.description.toLatin1() + '\n';
+        out += s.description.toUtf8() + '\n';
         out += "^\n";
         for (const QString& slide : s.slides)
-            out += slide.toLatin1() + '\n';
+            out += slide.toUtf8() + '\n';
         out += "^\n";
     }
     return out;

@@ -8,6 +8,7 @@
 #include "ReserveTimeWin.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -67,13 +68,16 @@ inline ScopeBrowser* loggedIn(TestHost& host, const QString& login, const QStrin
 // Presses "Scheduling..." on `row` and waits for the dialog the host's clock reply opens.
 inline ReserveTimeWin* openScheduling(ScopeBrowser* b, int row)
 {
-    const QList<ReserveTimeWin*> before = openDialogs();
+    // Guarded: a dialog closed meanwhile is deleted, and a new one may take its address.
+    QList<QPointer<ReserveTimeWin>> before;
+    for (ReserveTimeWin* d : openDialogs())
+        before.append(d);
     b->scopeListBox->setCurrentRow(row);
     b->schedButton->click();
     ReserveTimeWin* fresh = nullptr;
     (void)QTest::qWaitFor([&] {
         for (ReserveTimeWin* d : openDialogs())
-            if (!before.contains(d))
+            if (!before.contains(QPointer<ReserveTimeWin>(d)))
                 fresh = d;
         return fresh != nullptr;
     }, 5000);

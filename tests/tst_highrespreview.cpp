@@ -66,7 +66,7 @@ std::unique_ptr<HighResPreview> previewOn(Site& site, bool slideLists = false)
     auto v = std::make_unique<HighResPreview>();
     v->resize(383, 270);
     v->setServer(site.host.field());
-    v->fiducialTag = QStringLiteral("scopeA");
+    v->fiducialTag = "scopeA";
     v->slideListMode = slideLists;
     return v;
 }
@@ -198,6 +198,7 @@ private slots:
     void pointListDots_data();
     void pointListDots();
     void listsAcrossSlides();
+    void dotsAfterLateCalibration();
     void readPointList_data();
     void readPointList();
     void markPointAndPainting();
@@ -310,6 +311,7 @@ void TestHighResPreview::calibration_data()
     row("mark out of range", "3000000000 80 2960 80 100 1980 2960 1980", none, 3060, builtIn);
     // Eight good marks with unreadable sizes: the nominal sizes, as with any eight-value file.
     row("nan mm", marks + "nan 50.325", none, 2860, marked);
+    row("mm beyond float", marks + "75.67 1e39", none, 2860, marked);
     row("one mm value", marks + "60.5", none, 2860, marked);
     row("sizes read", marks + "60.5 40.25 trailing text", none, 2860, {572, 552}, 0, 60.5f);
     // Decimal, whatever the leading zeros.
@@ -375,8 +377,8 @@ void TestHighResPreview::pointListDots()
     site.add("sbl:" + id("J 7", "A B#1"), "S1 300000 200000\n");
     auto v = previewOn(site, !jobMode);
     v->jobListMode = jobMode;
-    v->jobId = QStringLiteral("J 7");
-    v->fiducialTag = QStringLiteral("scope-2");
+    v->jobId = "J 7";
+    v->fiducialTag = "scope-2";
     QVERIFY(showWithLists(site, *v, "A B#1", 1));
     QCOMPARE(site.asked("/fiducials/"), (QStringList{"/fiducials/A B#1.scope-2.new", "/fiducials/A B#1"}));
     QCOMPARE(site.asked("icount:sl") + site.asked("icount:jl") + site.asked("icount:sbl"),
@@ -393,7 +395,7 @@ void TestHighResPreview::pointListDots()
     // transfer is still the first slide's), the slide shows no dots at all.
     site.add(red + id("J8", "S2"), "S2 50000 60000\n", redDelay);
     site.add("sbl:" + id("J8", "S2"), "S2 60000 60000\n", greenDelay);
-    v->jobId = QStringLiteral("J8");
+    v->jobId = "J8";
     load(*v, "S2");
     QVERIFY(site.waitCount("icount:sbl", 2));
     QVERIFY(QTest::qWaitFor([&] { return v->counts1.isBusy() != v->counts2.isBusy(); }, 10000));
@@ -462,6 +464,36 @@ void TestHighResPreview::listsAcrossSlides()
     v->slideListMode = true;
     QVERIFY(showWithLists(site, *v, "S6", 4));
     QVERIFY(!isRed(at(v->pixmap, px(*v, 250000, 100000))));
+}
+
+void TestHighResPreview::dotsAfterLateCalibration()
+{
+    Site site;
+    site.add("/whole_slides/S0", white);
+    site.add("/whole_slides/S1", white);
+    site.add("/fiducials/S0.scopeA.new", Offset);
+    // The second slide's fiducial file arrives well after its point lists.
+    site.add("/fiducials/S1.scopeA.new", "50 40 2950 40 50 1990 2950 1990 72 48", 800);
+    site.add("sl:S1", "S 200000 100000\n");
+    site.add("sbl:S1", "S 300000 150000\n");
+    auto v = previewOn(site, true);
+    QVERIFY(show(*v, "S0"));
+
+    load(*v, "S1");
+    QVERIFY(site.waitCount("icount:sbl", 2));
+    QVERIFY(QTest::qWaitFor([&] { return !v->counts1.isBusy() && !v->counts2.isBusy(); }, 10000));
+    QVERIFY(v->newFiducials.isBusy());
+    // Where the first slide's calibration would put the dots: nothing is drawn there.
+    const QPoint early = px(*v, 200000, 100000);
+    QVERIFY(!isRed(at(v->pixmap, early)));
+
+    QVERIFY(waitIdle(*v));
+    QCOMPARE(v->originX, 50.0);
+    const QPoint red = px(*v, 200000, 100000), green = px(*v, 300000, 150000);
+    QVERIFY(red != early);
+    QCOMPARE(v->list1, QVector<QPoint>{red});
+    QCOMPARE(v->list2, QVector<QPoint>{green});
+    QVERIFY(isRed(at(v->pixmap, red)) && isGreen(at(v->pixmap, green)) && !isRed(at(v->pixmap, early)));
 }
 
 void TestHighResPreview::readPointList_data()

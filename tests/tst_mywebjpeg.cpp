@@ -4,6 +4,8 @@
 #include "TestHost.h"
 #include "TestImages.h"
 
+#include <QBuffer>
+#include <QImageWriter>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -87,20 +89,43 @@ void TestMyWebJPEG::undecodableReply()
     QByteArray reply;
     host->script("iserv:p", [&reply](const HostRequest&) { return HostReply::jpeg(reply); });
 
-    // Markup (also as the very first reply), garbage, a truncated JPEG and an empty body each
-    // give one signal with a null picture: never the previous one passed off as new.
+    // A detailed frame, plain and progressive: cut in half, either would still decode, with
+    // its missing part grey.
+    QImage frame(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            frame.setPixel(x, y, qRgb((x * 7) % 256, (y * 3) % 256, (x * y) % 256));
+    const QByteArray detailed = TestImages::jpeg(frame);
+    QByteArray progressive;
+    {
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        QVERIFY(writer.write(frame));
+    }
+    QVERIFY(!QImage::fromData(detailed.left(detailed.size() / 2), "JPEG").isNull());
+
+    // Markup (also as the very first reply), garbage, a JPEG cut short and an empty body each
+    // give one signal with a null picture: never the previous one passed off as new, nor a
+    // picture with a part missing.
     MyWebJPEG j;
     QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
     j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
-    for (const QByteArray& r : {QByteArray("<html>not a picture</html>"), good, QByteArray("garbage"),
-                                good.left(good.size() / 3), QByteArray(), good}) {
+    const QList<QPair<QByteArray, bool>> replies = {
+        {"<html>not a picture</html>", false}, {good, true}, {"garbage", false},
+        {good.left(good.size() / 3), false}, {QByteArray(), false}, {detailed, true},
+        {detailed.left(detailed.size() / 2), false}, {progressive, true},
+        {progressive.left(progressive.size() * 3 / 4), false}, {detailed + QByteArray(16, '\0'), true},
+    };
+    for (const auto& [r, whole] : replies) {
         reply = r;
         const int before = int(images.count());
         j.get();
         QVERIFY(images.wait());
         QCOMPARE(images.count(), before + 1);
         const QImage got = images.last().at(0).value<QImage>();
-        QCOMPARE(got, r == good ? QImage::fromData(good, "JPEG") : QImage());
+        QCOMPARE(got, whole ? QImage::fromData(r, "JPEG") : QImage());
     }
 }
 

@@ -1,6 +1,7 @@
 // Opening the scheduling dialog from the log-in dialog, and bookings reaching its watch (TZ=UTC).
 #include "sched_support.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,6 +20,7 @@ private slots:
     void noDialogWithoutRowInputOrClock();
     void bookedSlotEnablesControl();
     void dialogOutlivesLogInDialog();
+    void closedDialogsGoAway();
 };
 
 void TestScheduling::cleanup()
@@ -57,11 +59,11 @@ void TestScheduling::schedulingOpensDialogForClickedScope()
     QCOMPARE(second->scopeName(), QStringLiteral("dark"));
     QCOMPARE(second->durationSpinBox->maximum(), 30);
 
-    // Closing one hides it; it is not deleted.
+    // Closing one ends it; the other stays.
+    QPointer<ReserveTimeWin> closed(d);
     d->cancelButton->click();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCOMPARE(openDialogs().size(), 2);
-    QVERIFY(!d->isVisible());
+    QTRY_VERIFY(!closed);
+    QCOMPARE(openDialogs(), QList<ReserveTimeWin*>{second});
 }
 
 void TestScheduling::noDialogWithoutRowInputOrClock()
@@ -130,6 +132,51 @@ void TestScheduling::dialogOutlivesLogInDialog()
     QCOMPARE(boxes.seen[1].title, QStringLiteral("Scheduling Successful"));
     QCOMPARE(done.count(), 1);
     QVERIFY(host->world().next("dark", "alice", T0));
+}
+
+void TestScheduling::closedDialogsGoAway()
+{
+    TestHost host;
+    FixedClock clock(host, T0);
+    clearSchedules(host);
+    std::unique_ptr<ScopeBrowser> b(loggedIn(host, "alice", "secret"));
+    QVERIFY(b);
+    BoxCloser boxes;
+
+    // Opened and closed again and again: no dialog piles up.
+    for (int i = 0; i < 50; ++i) {
+        ReserveTimeWin* d = openScheduling(b.get(), i % 3);
+        QVERIFY(d);
+        if (i % 2)
+            d->cancelButton->click();
+        else
+            QTest::keyClick(d, Qt::Key_Escape);
+        QVERIFY(openDialogs().size() <= 1);
+    }
+    QTRY_COMPARE(openDialogs().size(), 0);
+    QCOMPARE(boxes.titles(), QStringList(50, QStringLiteral("Kelvry Control Time")));
+
+    // A booking on its way when the dialog is closed still reaches the watch; its reply, a
+    // refusal or a grant, shows no box, and the dialog goes once it is in.
+    for (const QByteArray& reply : {QByteArray("-C"), QByteArray("+OK 600 1800\n")}) {
+        ReserveTimeWin* d = openScheduling(b.get(), rowOf(*b, "dark"));
+        QVERIFY(d);
+        QTRY_COMPARE(d->scopeLabel->text(), QStringLiteral("Schedule for Scope: dark"));
+        host->scriptReply("iserv:schdt", 200, reply, 300);
+        const int seen = int(boxes.seen.size());
+        QPointer<ReserveTimeWin> gone(d);
+        d->reserveBtn->click();
+        QTRY_COMPARE(host->count("iserv:sticket"), reply.startsWith('+') ? 2 : 1);
+        d->cancelButton->click();
+        QVERIFY(gone);
+        QTRY_VERIFY_WITH_TIMEOUT(!gone, 5000);
+        QTest::qWait(50);
+        QCOMPARE(boxes.seen.size(), seen);
+    }
+    const ScopeTimer* booked = b->timerFor(QStringLiteral("dark"));
+    QVERIFY(booked && booked->start == T0 + 600 && booked->end == T0 + 2400);
+    // Nor is the schedule downloaded again for it.
+    QCOMPARE(host->log().last().route, QStringLiteral("iserv:schdt"));
 }
 
 QTEST_MAIN(TestScheduling)

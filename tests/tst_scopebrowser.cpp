@@ -5,16 +5,22 @@
 #include "BoxCloser.h"
 #include "RawPeer.h"
 #include "LoginHelpers.h"
+#include "ReserveTimeWin.h"
+#include "HostText.h"
 #include "ServiceConfig.h"
 
 #include <QDateTime>
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTextFrame>
 #include <QTest>
 #include <algorithm>
 #include <memory>
 #include <vector>
+
+#include <algorithm>
 
 namespace {
 const QString signUp = QStringLiteral("\n\nTo sign up for a free account, please visit the\nKelvry website at ")
@@ -79,8 +85,11 @@ private slots:
     void listFailureSelectsHost();
     void documentedListAndDescribe();
     void returnDescribesRefreshKeepsRow();
+    void returnPressesFocusedButton();
     void busyConnectSendsOnce();
     void hostMarkupLoadsNothing();
+    void hostMarkupBounded_data();
+    void hostMarkupBounded();
     void brokenTransportsToLogInCheck_data();
     void brokenTransportsToLogInCheck();
     void hostileListsLeaveStateIntact_data();
@@ -259,6 +268,17 @@ void TestScopeBrowser::returnDescribesRefreshKeepsRow()
     QCOMPARE(d.b.scopeListBox->currentRow(), 2);
     QCOMPARE(d.b.slideList->item(0)->text(), QStringLiteral("heart21"));
 
+    // The host lists its microscopes in another order: the same microscope stays selected.
+    std::reverse(d.host->world().scopes.begin(), d.host->world().scopes.end());
+    QVERIFY(d.refresh());
+    QCOMPARE(d.b.scopeListBox->currentRow(), 0);
+    QCOMPARE(d.b.scopeListBox->currentItem()->text(), QStringLiteral("dark"));
+    QCOMPARE(d.b.slideList->item(0)->text(), QStringLiteral("heart21"));
+    QVERIFY(d.b.descriptionBox->toPlainText().contains("survey scanner"));
+    std::reverse(d.host->world().scopes.begin(), d.host->world().scopes.end());
+    QVERIFY(d.refresh());
+    QCOMPARE(d.b.scopeListBox->currentRow(), 2);
+
     // A shorter list: no row is current.
     d.host->world().scopes.removeLast();
     QVERIFY(d.refresh());
@@ -266,6 +286,42 @@ void TestScopeBrowser::returnDescribesRefreshKeepsRow()
     QCOMPARE(d.b.scopeListBox->currentRow(), -1);
     QVERIFY(d.b.schedButton->isEnabled());
     QCOMPARE(d.b.slideList->count(), 0);
+}
+
+void TestScopeBrowser::returnPressesFocusedButton()
+{
+    Dialog d;
+    d.b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.b));
+    // In a text field, Return presses the default button, "Connect".
+    d.b.hostName->setFocus();
+    QTest::keyClick(d.b.hostName, Qt::Key_Return);
+    QCOMPARE(d.boxes.titles(), QStringList{"Info Entry Problem"});
+
+    // On a focused button it presses that button: "Scheduling..." asks nothing of the list.
+    QVERIFY(d.connect());
+    d.b.schedButton->setFocus();
+    QTest::keyClick(d.b.schedButton, Qt::Key_Return);
+    QVERIFY(d.boxes.waitFor(2));
+    QCOMPARE(d.boxes.seen[1].title, QStringLiteral("Kelvry Control Time"));
+    QTRY_COMPARE(d.host->count("iserv:cck"), 1);
+    QCOMPARE(d.host->count("iserv:i"), 1);
+
+    // Back in a field, Connect (now "Refresh") is the default again.
+    d.b.loginBox->setFocus();
+    QTest::keyClick(d.b.loginBox, Qt::Key_Return);
+    QTRY_COMPARE(d.host->count("iserv:i"), 2);
+
+    // "Exit" ends the dialog.
+    QTRY_VERIFY(!d.b.isListing());
+    d.b.cancelButton->setFocus();
+    QTest::keyClick(d.b.cancelButton, Qt::Key_Return);
+    QVERIFY(!d.b.isVisible());
+    QCOMPARE(d.boxes.seen.size(), 2);
+    QCOMPARE(d.host->count("iserv:i"), 2);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<ReserveTimeWin*>(w))
+            delete w;
 }
 
 void TestScopeBrowser::busyConnectSendsOnce()
@@ -306,6 +362,62 @@ void TestScopeBrowser::hostMarkupLoadsNothing()
     d.b.schedButton->click();
     QVERIFY(d.boxes.waitFor(1));
     QVERIFY(d.boxes.seen[0].text.contains("\"<b>x</b>\""));
+}
+
+void TestScopeBrowser::hostMarkupBounded_data()
+{
+    QTest::addColumn<bool>("inBanner");     // else in the first microscope's description
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("markup");       // laid out as markup
+    const auto times = [](const char* piece, int n) { return QString(piece).repeated(n); };
+    QTest::newRow("22 nested tables") << true << times("<table><tr><td>", 22) << false;
+    QTest::newRow("20,000 nested tables") << true << times("<table><tr><td>", 20000) << false;
+    QTest::newRow("100,000 nested b") << false << times("<b>", 100000) + "deep" << false;
+    QTest::newRow("1 MB line") << true << QString(1 << 20, QLatin1Char('x')) << false;
+    // Ends that markup leaves out do not count as nesting.
+    QTest::newRow("ordinary banner") << true
+        << "<h3>Welcome</h3><table border=1><tr><td><b>Open</b><td>9-17</table><ul>" + times("<li><p>item<br>", 40)
+        << true;
+    QTest::newRow("ordinary description") << false
+        << "<b>tall</b>: <i>40x</i><br>\n<table><tr><td><table><tr><td>nested</td></tr></table></td></tr></table>" << true;
+}
+
+void TestScopeBrowser::hostMarkupBounded()
+{
+    QFETCH(bool, inBanner);
+    QFETCH(QString, text);
+    QFETCH(bool, markup);
+    Dialog d;
+    if (inBanner)
+        d.host->world().banner = text;
+    else
+        d.host->world().scopes[0].description = text;
+    d.b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.b));
+    QVERIFY(d.connect());
+    QTextEdit* view = inBanner ? static_cast<QTextEdit*>(d.b.bannerBox) : d.b.descriptionBox;
+    (void)d.b.grab();               // laid out and painted
+    const QString shown = view->toPlainText();
+    const bool tables = !view->document()->rootFrame()->childFrames().isEmpty();
+    if (markup) {
+        QVERIFY(tables);
+        QVERIFY(!shown.contains("<b>") && shown.contains(inBanner ? "Open" : "nested"));
+    } else {
+        // Plain text: the markup shows as it is, no table is laid out, no line is longer than
+        // the limit, and a text beyond the size limit is cut with a mark.
+        QVERIFY(!tables);
+        QVERIFY(shown.startsWith(text.left(64)));
+        for (const QString& line : shown.split('\n'))
+            QVERIFY(line.toUtf8().size() <= HostMarkup::MaxLineBytes);
+        const bool cut = text.toUtf8().size() > HostMarkup::MaxTotalBytes;
+        QCOMPARE(shown.endsWith(QString::fromLatin1(HostMarkup::CutMark)), cut);
+        QVERIFY(shown.toUtf8().size() <= HostMarkup::MaxTotalBytes + 2 * HostMarkup::MaxTotalBytes / HostMarkup::MaxLineBytes);
+    }
+    // The dialog goes on taking typing.
+    d.b.loginBox->clear();
+    QTest::keyClicks(d.b.loginBox, "typed");
+    QCOMPARE(d.b.loginBox->text(), QStringLiteral("typed"));
+    QVERIFY(d.boxes.seen.isEmpty());
 }
 
 void TestScopeBrowser::brokenTransportsToLogInCheck_data()

@@ -57,8 +57,8 @@ void TestSessionLists::listReplies_data()
     QTest::newRow("a CR stays, a name twice shows twice")
         << 200 << QByteArray("n2\r\nn1\nn2\r\n") << QStringList{"n1", "n2\r", "n2\r"};
     // A name goes back in requests as the bytes received: one that UTF-8 cannot carry is left out.
-    QTest::newRow("names that cannot go back") << 200 << QByteArray("caf\xc3\xa9\nbad\xe9\nok\n")
-                                               << QStringList{QStringLiteral("caf\u00e9"), "ok"};
+    QTest::newRow("UTF-8 and Latin-1 names") << 200 << QByteArray("caf\xc3\xa9\nbad\xe9\nok\n")
+                                             << QStringList{QStringLiteral("bad\u00e9"), QStringLiteral("caf\u00e9"), "ok"};
     QTest::newRow("empty") << 200 << QByteArray() << QStringList{};
     QTest::newRow("error page") << 500 << QByteArray("<html>\n<body>Server error</body>\n</html>\n") << QStringList{};
 }

@@ -213,6 +213,7 @@ void TestSessionNeighbor::correctionReplies()
     QFETCH(QString, text);
     SessionFixture f(QStringLiteral("dark"));
     f.info.scope.slides = QStringList{QStringLiteral("S%1"), QStringLiteral("heart21")};
+    f.info.scope.wireSlides = {QByteArrayLiteral("S%1"), QByteArrayLiteral("heart21")};
     f.host->scriptReply(QStringLiteral("icount:ca"), status, body);
     QVERIFY(f.openAndSettle());
     Session* s = f.session;

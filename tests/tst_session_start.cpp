@@ -164,6 +164,7 @@ void TestSessionStart::scopeWithoutSlides()
 {
     SessionFixture f;
     f.info.scope.slides.clear();
+    f.info.scope.wireSlides.clear();
     f.host->scriptReply(QStringLiteral("iserv:w"), 200, "+OK 378350 251625 15000");
     f.host->scriptReply(QStringLiteral("iserv:m"), 200, "+OK 378350 251625 15000");
     QVERIFY(f.openAndSettle());

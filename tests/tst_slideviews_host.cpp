@@ -53,7 +53,7 @@ void TestSlideViewsHost::calibrationRoads()
     HighResPreview v;
     v.resize(383, 270);
     v.setServer(host.field());
-    v.fiducialTag = QStringLiteral("tall");
+    v.fiducialTag = "tall";
 
     // A corrected file for this slide on this microscope.
     QString slide = QStringLiteral("liver01");
@@ -79,7 +79,7 @@ void TestSlideViewsHost::libraryDotsOnTissue()
     HighResPreview v;
     v.resize(383, 270);
     v.setServer(host.field());
-    v.fiducialTag = QStringLiteral("tall");
+    v.fiducialTag = "tall";
     v.slideListMode = true;
     QString slide = QStringLiteral("L0002");
     v.slideChange(slide);

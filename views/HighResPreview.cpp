@@ -1,5 +1,6 @@
 #include "HighResPreview.h"
 #include "Alerts.h"
+#include "HostBytes.h"
 #include "ReplyText.h"
 #include "ServiceConfig.h"
 #include "Url.h"
@@ -130,7 +131,13 @@ void HighResPreview::setServer(QString hostName)
 
 void HighResPreview::slideChange(QString& slide)
 {
-    slideName = slide;
+    slideChange(slide.toUtf8());
+}
+
+void HighResPreview::slideChange(const QByteArray& wireSlide)
+{
+    slideWireName = wireSlide;
+    slideName = HostBytes::shown(wireSlide);
     requestImage();
     requestFiducials();
     redraw();
@@ -143,7 +150,7 @@ void HighResPreview::requestImage()
         return;
     }
     imageStale = false;
-    jpeg.setURL(Url(host).raw(QStringLiteral("/whole_slides/")).value(slideName).str());
+    jpeg.setURL(Url(host).raw(QStringLiteral("/whole_slides/")).value(slideWireName).str());
     jpeg.get();
 }
 
@@ -155,15 +162,16 @@ void HighResPreview::imageRequestDone()
 
 void HighResPreview::requestFiducials()
 {
+    calibrationCurrent = false;
     if (newFiducials.isBusy() || oldFiducials.isBusy()) {
         fiducialsStale = true;
         return;
     }
     fiducialsStale = false;
-    fiducialSlide = slideName;
+    fiducialSlide = slideWireName;
     newFiducials.setUrl(Url(host)
                             .raw(QStringLiteral("/fiducials/"))
-                            .value(slideName)
+                            .value(slideWireName)
                             .raw(QStringLiteral("."))
                             .value(fiducialTag)
                             .raw(QStringLiteral(".new")));
@@ -200,10 +208,12 @@ void HighResPreview::loadFiducials()
         source = &newFiducials;
     else if (!haveNewFiducials && oldFiducials.succeeded())
         source = &oldFiducials;
-    if (source && readFiducials(source->reply()))
-        return;
-    qDebug("Failed to get old fiducials.");
-    useFallbackCalibration();
+    if (!source || !readFiducials(source->reply())) {
+        qDebug("Failed to get old fiducials.");
+        useFallbackCalibration();
+    }
+    calibrationCurrent = true;
+    drawLists();
 }
 
 void HighResPreview::useFallbackCalibration()
@@ -232,12 +242,19 @@ bool HighResPreview::readFiducials(const QByteArray& reply)
             return false;
         value = int(*read);
     }
+    // A size that is not a float (beyond its range, or not finite) is not read.
+    const auto millimetres = [&in]() -> std::optional<float> {
+        const std::optional<double> v = in.real();
+        if (!v || std::fabs(*v) > double(FLT_MAX))
+            return std::nullopt;
+        return float(*v);
+    };
     float widthMm = 75.67f;
     float heightMm = 50.325f;
-    if (const std::optional<double> w = in.real()) {
-        if (const std::optional<double> h = in.real()) {
-            widthMm = narrow(*w);
-            heightMm = narrow(*h);
+    if (const std::optional<float> w = millimetres()) {
+        if (const std::optional<float> h = millimetres()) {
+            widthMm = *w;
+            heightMm = *h;
         }
     }
 
@@ -308,6 +325,10 @@ void HighResPreview::loadPixmap(QPixmap& pm)
         return;
     pixmap = pm;
     backup = pixmap;
+    cleanImage = pm;
+    haveLists = false;
+    points1.clear();
+    points2.clear();
     ++imageGeneration;
     requestLists();
     redraw();
@@ -321,10 +342,10 @@ void HighResPreview::requestLists()
     if (counts1.isBusy() || counts2.isBusy())
         return;
     if (slideListMode) {
-        counts1.setUrl(Url(host).raw(QStringLiteral("/cgi-bin/icount?f=sl&s=")).value(slideName));
+        counts1.setUrl(Url(host).raw(QStringLiteral("/cgi-bin/icount?f=sl&s=")).value(slideWireName));
         counts2.setUrl(Url(host)
                            .raw(QStringLiteral("/cgi-bin/icount?f=sbl&s="))
-                           .value(slideName)
+                           .value(slideWireName)
                            .raw(QStringLiteral("&c=2")));
     } else {
         counts1.setUrl(Url(host)
@@ -376,13 +397,22 @@ void HighResPreview::markUpPixmap()
     }
     if (!counts1.succeeded() || !counts2.succeeded())
         return;
+    points1 = readPointList(counts1.reply());
+    points2 = readPointList(counts2.reply());
+    haveLists = true;
+    drawLists();
+}
 
-    pixmap = backup;
+void HighResPreview::drawLists()
+{
+    if (!haveLists || !calibrationCurrent)
+        return;
+    pixmap = cleanImage;
     list1.clear();
     list2.clear();
-    for (const CoordinateTriple& t : readPointList(counts1.reply()))
+    for (const CoordinateTriple& t : std::as_const(points1))
         list1.append(physicalToImagePixel(t));
-    for (const CoordinateTriple& t : readPointList(counts2.reply()))
+    for (const CoordinateTriple& t : std::as_const(points2))
         list2.append(physicalToImagePixel(t));
     if (!pixmap.isNull()) {
         QPainter p(&pixmap);

@@ -46,13 +46,14 @@ public:
     // The stage positions of a point-list reply: one per line that gives a name, x and y.
     static QList<CoordinateTriple> readPointList(const QByteArray& reply);
 
-    // Set from outside.
+    // Set from outside. The job and the microscope are named as the host named them: those
+    // bytes go into the requests (see HostBytes).
     bool corner1Set = false;
     bool corner2Set = false;
     bool slideListMode = false;
     bool jobListMode = false;
-    QString jobId;
-    QString fiducialTag;
+    QByteArray jobId;
+    QByteArray fiducialTag;
     bool showSelection = false;
 
     bool haveNewFiducials = false;
@@ -87,7 +88,8 @@ public:
 
     QVector<QPoint> list1;      // red dots, image pixels
     QVector<QPoint> list2;      // green dots, image pixels
-    QString slideName;
+    QString slideName;          // the slide shown, as shown
+    QByteArray slideWireName;   // the same, as the host named it
     QString server;
     int linearDensity = 1;
 
@@ -122,8 +124,11 @@ public:
     // The point files of "library" jobs go to <dir>/jobs/ and <dir>/bad_lib/.
     static QString defaultJobFilesDir();
     QString jobFilesDir = defaultJobFilesDir();
+    // A slide named by the host: exactly these bytes go into the requests.
+    void slideChange(const QByteArray& wireSlide);
 
 public slots:
+    // A slide named as text: its UTF-8 form goes into the requests.
     void slideChange(QString& slide);
     void setLocation(CoordinateTriple& t);
     void loadFiducials();
@@ -159,6 +164,7 @@ private:
     void requestLists();
     void useFallbackCalibration();
     bool readFiducials(const QByteArray& reply);
+    void drawLists();
 
     QString host;
 
@@ -166,11 +172,19 @@ private:
     // the current slide's request sent then: a busy request object drops new requests.
     bool imageStale = false;
     bool fiducialsStale = false;
-    QString fiducialSlide;      // the slide whose fiducial files are being fetched
+    QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
     // Each slide image that arrives starts a new generation; a pair of point lists is drawn
     // only for the generation it was sent for, once both have arrived.
     int imageGeneration = 0;
     int listsGeneration = 0;
     bool listsPending = false;
+
+    // The dots are drawn once both the current image's lists and the current slide's
+    // calibration are in, and again whenever that calibration is computed anew.
+    QPixmap cleanImage;         // the image as it arrived
+    QList<CoordinateTriple> points1;
+    QList<CoordinateTriple> points2;
+    bool haveLists = false;
+    bool calibrationCurrent = false;
 };

@@ -42,7 +42,12 @@ void LowResPreview::setServer(QString hostName)
 
 void LowResPreview::slideChange(QString& slide)
 {
-    slideName = slide;
+    slideChange(slide.toUtf8());
+}
+
+void LowResPreview::slideChange(const QByteArray& wireSlide)
+{
+    slideWireName = wireSlide;
     requestOverview();
 }
 
@@ -53,7 +58,7 @@ void LowResPreview::requestOverview()
         return;
     }
     stale = false;
-    jpeg.setURL(Url(host).raw(QStringLiteral("/small_slides/")).value(slideName).str());
+    jpeg.setURL(Url(host).raw(QStringLiteral("/small_slides/")).value(slideWireName).str());
     jpeg.get();
 }
 

@@ -33,7 +33,11 @@ public:
     CoordinateTriple destination;
     QString server;
 
+    // A slide named by the host: exactly these bytes go into the request.
+    void slideChange(const QByteArray& wireSlide);
+
 public slots:
+    // A slide named as text: its UTF-8 form goes into the request.
     void slideChange(QString& slide);
     void setPhysical(CoordinateTriple& t);
     void setDestination(CoordinateTriple& t);
@@ -56,7 +60,7 @@ private:
     void requestOverview();
 
     QString host;
-    QString slideName;
+    QByteArray slideWireName;
     // The slide changed while an earlier overview was still on its way: that reply is not
     // shown, and the current slide's overview is asked for once it is in.
     bool stale = false;

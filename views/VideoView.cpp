@@ -205,7 +205,11 @@ void VideoView::mouseMoveEvent(QMouseEvent* e)
     if (y + hh > height())
         y = height() - hh;
     focusCentre = QPoint(x, y);
-    emit offsetChanged((x - width() / 2) * mppX, (y - height() / 2) * mppY);
+    // The host's scale is for the 640 x 480 frame; a larger frame shows the same field in finer
+    // pixels.
+    const float scaleX = mppX * (640.0f / float(videoWidth));
+    const float scaleY = mppY * (480.0f / float(videoHeight));
+    emit offsetChanged((x - width() / 2) * scaleX, (y - height() / 2) * scaleY);
     if (focusOverlay)
         redraw();
 }

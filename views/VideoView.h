@@ -44,7 +44,8 @@ public:
     int channel = 0;
     bool invert = false;
     int videoWidth = 640, videoHeight = 480;
-    float mppX = 0, mppY = 0;       // 0 until the host's scale is known: offsets read 0
+    float mppX = 0, mppY = 0;       // µm per pixel of the 640 x 480 frame; 0 until the host's
+                                    // scale is known: offsets read 0
 
     // The current settings as the passes take them.
     VideoPassSettings passSettings() const;

@@ -12,6 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     qsizetype total = list.banner.size();
     for (const ScopeRecord& r : list.records) {
         total += r.name.size() + r.description.size() + r.maxMinutesText.size();
+        if (r.wireSlides.size() != r.slides.size() || r.wireName.size() < r.name.size())
+            std::abort();               // every name shown has its wire bytes
         for (const QString& s : r.slides)
             if (s.isEmpty())
                 std::abort();           // an empty slide name is never produced

@@ -27,8 +27,11 @@ struct SessionFixture
     {
         World& w = host->world();
         info.scope.name = scope;
+        info.scope.wireName = scope.toUtf8();
         if (const SimScope* s = w.scope(scope)) {
             info.scope.slides = s->slides;
+            for (const QString& slide : s->slides)
+                info.scope.wireSlides.append(slide.toUtf8());
             info.scope.description = s->description;
             info.scope.reservable = s->reservable;
             info.scope.maxMinutes = s->maxMinutes;
@@ -41,8 +44,7 @@ struct SessionFixture
         info.host = host.field();
         info.login = login;
         info.password = password;
-        info.baseQuery = QStringLiteral("/cgi-bin/iserv?l=") + Url::escapeValue(login) + QStringLiteral("&s=")
-                         + Url::escapeValue(scope) + QLatin1Char('&');
+        info.baseQuery = SessionInfo::queryPrefix(login, info.scope.wireName);
     }
 
     ~SessionFixture()
