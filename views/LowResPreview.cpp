@@ -122,8 +122,11 @@ void LowResPreview::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     if (!image.isNull()) {
-        if (scaled.isNull() || scaledKey != image.cacheKey() || scaled.size() != size()) {
-            scaled = QPixmap::fromImage(image.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        const qreal dpr = devicePixelRatioF();
+        const QSize pixels = (QSizeF(size()) * dpr).toSize();
+        if (scaled.isNull() || scaledKey != image.cacheKey() || scaled.size() != pixels) {
+            scaled = QPixmap::fromImage(image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            scaled.setDevicePixelRatio(dpr);
             scaledKey = image.cacheKey();
         }
         p.drawPixmap(0, 0, scaled);
