@@ -1,10 +1,14 @@
 // Opening the windows of a control session (the control window, the video window and the
-// neighbour window: built, shown and painted once) against opening the log-in dialog.
+// neighbour window: built, shown and painted once) against opening the log-in dialog; and the
+// session's start from a granted ticket to `begin` returned, against the windows' own opening.
 #include "HighResPreview.h"
 #include "LowResPreview.h"
 #include "NeighborVideo.h"
+#include "ReplyText.h"
 #include "ScopeBrowser.h"
 #include "Session.h"
+#include "SimHost.h"
+#include "VideoView.h"
 #include "VideoWindow.h"
 
 #include <QApplication>
@@ -59,6 +63,49 @@ void BM_SessionOpen(benchmark::State& state)
 }
 BENCHMARK(BM_SessionOpen)->Unit(benchmark::kMillisecond);
 
+// From the "+" ticket reply to `begin` returned: the ticket read, the control window built,
+// shown and begun (which opens the video window and sends the start requests), both shown
+// windows painted once. `begin` sends and returns: no reply is waited for or decoded.
+void BM_SessionBegin(benchmark::State& state)
+{
+    SimHost host;
+    if (!host.listen(0)) {
+        state.SkipWithError("no host");
+        return;
+    }
+    World& w = host.world();
+    const QByteArray ticketReply = "+OK " + QByteArray::number(w.issueTicket("session", "guest", "tall"), 16);
+    SessionInfo info;
+    info.scope.name = QStringLiteral("tall");
+    info.scope.slides = w.scope(info.scope.name)->slides;
+    info.host = host.hostField();
+    info.login = info.password = QStringLiteral("guest");
+    info.baseQuery = QStringLiteral("/cgi-bin/iserv?l=guest&s=tall&");
+    for (auto _ : state) {
+        info.ticket = ReplyText(ticketReply).hexAt(3).value_or(0);
+        Session* s = Session::openSession(info);
+        openAndPaint(*s);
+        openAndPaint(*s->videoWindow);
+
+        state.PauseTiming();
+        const bool decodedNothing = s->lowRes->image.isNull() && s->highRes->slideImage.isNull()
+                                    && s->highRes->pixmap.isNull() && !s->videoWindow->imageView->haveImage;
+        const bool sent = s->sysInfoConn.isBusy() && s->timeConn.isBusy() && s->moveConn.isBusy()
+                          && s->videoJPEG.request()->isBusy() && s->lowRes->jpeg.request()->isBusy();
+        delete s->neighborVideo;
+        delete s->videoWindow;
+        delete s;
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        state.ResumeTiming();
+        if (!decodedNothing || !sent) {
+            state.SkipWithError(decodedNothing ? "a start request was not sent" : "begin decoded a picture");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_SessionBegin)->Unit(benchmark::kMillisecond);
+
 // Prints each result as a multiple of the log-in dialog after the usual table.
 class RatioReporter : public benchmark::ConsoleReporter
 {
@@ -83,6 +130,11 @@ public:
         GetOutputStream() << "\nTime as a multiple of BM_LoginDialogOpen (target: BM_SessionOpen within 6):\n";
         for (const auto& [name, t] : times)
             GetOutputStream() << "  " << name << ": " << t / base->second << "\n";
+        const auto open = times.find("BM_SessionOpen");
+        const auto begun = times.find("BM_SessionBegin");
+        if (open != times.end() && begun != times.end() && open->second > 0)
+            GetOutputStream() << "BM_SessionBegin as a multiple of BM_SessionOpen (target: within 1.2): "
+                              << begun->second / open->second << "\n";
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "PanelCacheStyle.h"
 #include "ScopeBrowser.h"
 #include "ServiceConfig.h"
 #include "VideoWindow.h"
@@ -14,6 +15,10 @@ Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl) : QMainW
     if (name)
         setObjectName(QString::fromLatin1(name));
     setupUi(this);
+    // The stage coordinates are rewritten on every position reply.
+    auto* fieldStyle = new PanelCacheStyle(this);
+    for (QLineEdit* field : {xCoord, yCoord, zCoord})
+        field->setStyle(fieldStyle);
     languageChange();
     resize(QSize(800, 600).expandedTo(minimumSizeHint()));
 

@@ -2,6 +2,7 @@
 // a frame at the end of every command; the controls are off from the command to the frame.
 #include "Session.h"
 
+#include "FieldText.h"
 #include "HighResPreview.h"
 #include "LowResPreview.h"
 #include "StageFields.h"
@@ -97,18 +98,18 @@ void Session::videoFrameFailed()
 
 void Session::pointToScreen(CoordinateTriple t)
 {
-    xCoord->setText(QString::asprintf("%.4f", double(t.x) * 0.0001));
-    yCoord->setText(QString::asprintf("%.4f", double(t.y) * 0.0001));
-    zCoord->setText(QString::asprintf("%.0f", double(t.z) * 0.1));
+    showText(xCoord, QString::asprintf("%.4f", double(t.x) * 0.0001));
+    showText(yCoord, QString::asprintf("%.4f", double(t.y) * 0.0001));
+    showText(zCoord, QString::asprintf("%.0f", double(t.z) * 0.1));
 }
 
 void Session::changeDestination(CoordinateTriple& t)
 {
-    xCoord->setText(QString::asprintf("%.4f", double(t.x) * 0.0001));
-    yCoord->setText(QString::asprintf("%.4f", double(t.y) * 0.0001));
+    showText(xCoord, QString::asprintf("%.4f", double(t.x) * 0.0001));
+    showText(yCoord, QString::asprintf("%.4f", double(t.y) * 0.0001));
     // The overview's destinations carry no height.
     if (t.z > 0.00001f)
-        zCoord->setText(QString::asprintf("%.4f", double(t.z) * 0.1));
+        showText(zCoord, QString::asprintf("%.4f", double(t.z) * 0.1));
 }
 
 void Session::showCurrent()

@@ -3,6 +3,7 @@
 #include "TestHost.h"
 #include "TestImages.h"
 
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
@@ -145,6 +146,18 @@ void TestLowResPreview::markersDrawn()
         QVERIFY(is(p, 0x00ff00));
     for (const QPoint& p : {QPoint(207, 127), QPoint(191, 143), QPoint(191, 127)})
         QVERIFY(!is(p, 0x00ff00));
+
+    // On screen, where the widget paints only what a move changes: the stage marker leaves
+    // nothing behind.
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    CoordinateTriple q = at(200000, 300000);
+    v.setPhysical(q);
+    const QImage screen = v.screen()->grabWindow(v.winId()).toImage();
+    const QPoint corner = v.physicalToPixel(q) - QPoint(7, 5);
+    QCOMPARE(screen.pixel(corner) & 0xffffffu, 0xff0000u);
+    for (const QPoint& p : {QPoint(43, 45), QPoint(57, 54), QPoint(43, 54)})
+        QVERIFY((screen.pixel(p) & 0xffffffu) != 0xff0000u);
 }
 
 void TestLowResPreview::overviewRequest()

@@ -44,7 +44,6 @@ void TestSessionStart::initTestCase()
 void TestSessionStart::startRequests()
 {
     SessionFixture f;
-    f.host->scriptReply(QStringLiteral("iserv:w"), 200, "+OK 378350 251625 15000");
     QVERIFY(f.openAndSettle());
     Session* s = f.session;
     QCOMPARE(s->windowTitle(), QStringLiteral("Brolt 2.4: Controlling tall at <%1>").arg(f.host.field()));
@@ -60,13 +59,16 @@ void TestSessionStart::startRequests()
     QCOMPARE(f.host->requests(QStringLiteral("/whole_slides/")).value(0).path, QStringLiteral("/whole_slides/liver01"));
     QCOMPARE(s->highRes->fiducialTag, QStringLiteral("tall"));
 
-    // One poll, whose request string the host takes for this session's ticket and password.
+    // One poll, whose request string the host takes for this session's ticket and password: it
+    // reports the stage where it rests, at the slide's centre.
     const auto polls = f.host->requests(QStringLiteral("iserv:w"));
     QCOMPARE(polls.size(), 1);
     QVERIFY(f.host->world().checkRequest(QStringLiteral("session"), "guest", "tall", polls[0].value("auth")));
+    QVERIFY(!s->sysInfoBox->toPlainText().contains(QStringLiteral("***Error")));
     QCOMPARE(s->statusBar()->currentMessage(), QStringLiteral("Ready."));
+    const SimStage::Position at = f.host->world().stagePosition(QStringLiteral("tall"));
     QCOMPARE(s->xCoord->text(), QStringLiteral("37.8350"));
-    QCOMPARE(s->zCoord->text(), QStringLiteral("1500"));
+    QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", at.z * 0.1));
 
     // The host's scale reached the frame view.
     QVERIFY(s->mppX > 0.1f && s->mppY > 0.1f);

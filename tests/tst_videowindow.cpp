@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -96,6 +97,21 @@ void TestVideoWindow::coordinateFields()
     fresh.updateOffset(-1000.0f, 0.05f);
     QCOMPARE(fresh.xCoord->text(), QStringLiteral("-1.0000"));
     QCOMPARE(fresh.yCoord->text(), QStringLiteral("0.0001"));
+
+    // The coordinate fields' panels, drawn once and copied, look as the style draws them, in
+    // every state.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLineEdit plain(w.xCoord->parentWidget());
+    plain.setGeometry(w.xCoord->geometry());
+    plain.setFont(w.xCoord->font());
+    plain.setPalette(w.xCoord->palette());
+    plain.setText(w.xCoord->text());
+    for (const bool enabled : {true, false, true}) {
+        w.xCoord->setEnabled(enabled);
+        plain.setEnabled(enabled);
+        QCOMPARE(w.xCoord->grab().toImage(), plain.grab().toImage());
+    }
 }
 
 void TestVideoWindow::controlsForward()

@@ -32,6 +32,8 @@ LowResPreview::LowResPreview(QWidget* parent, const char* name) : QWidget(parent
     connect(jpeg.request(), qOverload<>(&MyHTTP::done), this, &LowResPreview::overviewRequestDone);
     physical = pixelToPhysical(QPoint(width() / 2, height() / 2));
     destination = physical;
+    // Every paint covers the whole widget, so nothing behind it is painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void LowResPreview::setServer(QString hostName)
@@ -79,8 +81,16 @@ void LowResPreview::loadImage(QImage& img)
 
 void LowResPreview::setPhysical(CoordinateTriple& t)
 {
+    // Only the stage marker moves: where it was and where it is are painted at once.
+    const QRect before = stageMarker();
     physical = t;
-    redraw();
+    repaint(QRegion(before) + stageMarker());
+}
+
+QRect LowResPreview::stageMarker() const
+{
+    const QPoint at = physicalToPixel(physical);
+    return QRect(at.x() - 7, at.y() - 5, 15, 10);
 }
 
 void LowResPreview::setDestination(CoordinateTriple& t)
@@ -117,13 +127,21 @@ void LowResPreview::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     if (!image.isNull()) {
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawImage(rect(), image);
+        const qreal dpr = devicePixelRatioF();
+        const QSize pixels = (QSizeF(size()) * dpr).toSize();
+        if (scaled.isNull() || scaledKey != image.cacheKey() || scaled.size() != pixels) {
+            scaled = QPixmap::fromImage(image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            scaled.setDevicePixelRatio(dpr);
+            scaledKey = image.cacheKey();
+        }
+        p.drawPixmap(0, 0, scaled);
+    } else {
+        p.fillRect(rect(), palette().window());
     }
     p.setBrush(Qt::NoBrush);
     p.setPen(Qt::red);
-    const QPoint at = physicalToPixel(physical);
-    Outline::rect(p, at.x() - 7, at.y() - 5, 15, 10);
+    const QRect marker = stageMarker();
+    Outline::rect(p, marker.x(), marker.y(), marker.width(), marker.height());
     p.setPen(Qt::green);
     const QPoint to = physicalToPixel(destination);
     Outline::ellipse(p, to.x() - 16, to.y() - 16, 32, 32);

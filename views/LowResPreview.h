@@ -4,7 +4,9 @@
 #include "MyWebJPEG.h"
 
 #include <QImage>
+#include <QPixmap>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -58,9 +60,15 @@ private slots:
 
 private:
     void requestOverview();
+    // The pixels the stage marker covers at the current position.
+    QRect stageMarker() const;
 
     QString host;
     QByteArray slideWireName;
+    // `image` smooth-scaled to the widget: made once per picture and size, since the stage
+    // markers repaint the overview on every position reply.
+    QPixmap scaled;
+    qint64 scaledKey = 0;
     // The slide changed while an earlier overview was still on its way: that reply is not
     // shown, and the current slide's overview is asked for once it is in.
     bool stale = false;

@@ -1,10 +1,17 @@
 #include "VideoWindow.h"
 
+#include "FieldText.h"
+#include "PanelCacheStyle.h"
+
 VideoWindow::VideoWindow(QWidget* parent, const char* name, Qt::WindowFlags fl) : QWidget(parent, fl)
 {
     if (name)
         setObjectName(QString::fromLatin1(name));
     setupUi(this);
+    // The stage coordinates are rewritten on every position reply.
+    auto* fieldStyle = new PanelCacheStyle(this);
+    for (QLineEdit* field : {xCoord, yCoord})
+        field->setStyle(fieldStyle);
     languageChange();
     resize(QSize(660, 633).expandedTo(minimumSizeHint()));
 
@@ -111,8 +118,8 @@ void VideoWindow::disableResSwitching()
 void VideoWindow::coordsToScreen()
 {
     // µm to mm plus 0.1 µm to mm: the stage position of the focus box's centre.
-    xCoord->setText(QString::asprintf("%.4f", double(offsetX) * 0.001 + double(physical.x) * 0.0001));
-    yCoord->setText(QString::asprintf("%.4f", double(offsetY) * 0.001 + double(physical.y) * 0.0001));
+    showText(xCoord, QString::asprintf("%.4f", double(offsetX) * 0.001 + double(physical.x) * 0.0001));
+    showText(yCoord, QString::asprintf("%.4f", double(offsetY) * 0.001 + double(physical.y) * 0.0001));
 }
 
 void VideoWindow::handleSaveButton()
