@@ -75,6 +75,13 @@ public:
     float calDx = 0;                // calibration offset, 0.1 µm
     float calDy = 0;
 
+    // A request on the session's query prefix: "http://" + host + `si.baseQuery` + command.
+    QString iservUrl(const QString& command) const;
+    // "&auth=" and a fresh request string of `auth`.
+    QString authPart();
+    // Handles one reply of the stage commands, as newCoordsHere() does with moveConn's.
+    void handlePositionReply(bool succeeded, const char* data, int length);
+
 public slots:
     virtual void fileOpen();
     virtual void fileSave();
@@ -140,4 +147,14 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void videoFrameFailed();
+    void sendMove(const QString& command);
+
+    // Focus stack: ends it (the controls come back unless the time is over), or ends it after
+    // a level that got no image, which then leaves stackZ, with a line to System Info.
+    void finishStack();
+    void dropStackLevel(const QString& why);
+    QMetaObject::Connection insetFailure;   // insetJPEG's failed(), hooked at the first stack
 };

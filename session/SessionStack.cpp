@@ -1,6 +1,98 @@
+// Focus stack: a chain of level move, inset image, next level move, around the stage height at
+// the start; afterwards the slider puts a level's height into the z field.
 #include "Session.h"
 
-void Session::beginZAcquire() {}
-void Session::zMoveComplete() {}
-void Session::startNextZImage(QImage&) {}
-void Session::focusSliderChanged(int) {}
+#include "StackReplies.h"
+#include "VideoWindow.h"
+
+#include <QStatusBar>
+
+void Session::beginZAcquire()
+{
+    // A press while a chain still runs (the controls came back with a video frame) would mix
+    // the running stack's levels into the new one.
+    if (stackBusy || !videoWindow)
+        return;
+    if (!insetFailure)
+        insetFailure = connect(&insetJPEG, &MyWebJPEG::failed, this, [this] {
+            dropStackLevel(QStringLiteral("***Error - Focus stack stopped: the image of a level could not be fetched."));
+        });
+
+    stackBusy = true;
+    disableControls();
+    statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
+    zRemaining = frameCountSelector->value();
+    insetStack->clearImages();
+    stackZ.clear();
+    zSlider->setMaximum(zRemaining - 1);
+    stackCentre = physical;
+    // The corner is taken once: a focus box moved during the stack changes nothing.
+    const QPoint corner = videoWindow->imageView->focusBoxOrigin();
+    insetJPEG.setURL(videoJPEG.url() + QString::asprintf("&x=%i&y=%i&inset=1", corner.x(), corner.y()));
+    QImage none;
+    startNextZImage(none);
+}
+
+void Session::startNextZImage(QImage&)
+{
+    if (expired)
+        return;                 // the chain stops; the controls stay off
+    if (zRemaining <= 0) {
+        finishStack();
+        return;
+    }
+    // Read at every level: a change during the stack moves the remaining levels.
+    const int range = frameRangeSelector->value();
+    const int count = frameCountSelector->value();
+    const double step = (range / count) * 10.0;
+    const double z = (count / 2) * step + stackCentre.z - zRemaining * step;
+    // The slider follows the level about to be taken, which is its index in stackZ and in the
+    // stack view, whatever the spin boxes say now.
+    zSlider->setValue(int(stackZ.size()));
+    if (!(z > 0 && z < 30000)) {
+        finishStack();
+        return;
+    }
+    stackZ.append(z);
+    zMoveConn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(stackCentre.x),
+                                                double(stackCentre.y), z)
+                              + authPart()));
+    zMoveConn.fetch();
+    --zRemaining;
+}
+
+void Session::zMoveComplete()
+{
+    // A level the stage did not reach would be browsed at a height its image does not show.
+    if (!zMoveConn.succeeded() || levelMoveRefused(zMoveConn.data(), zMoveConn.length())) {
+        dropStackLevel(QStringLiteral("***Error - Focus stack stopped: the microscope did not move to the next level."));
+        return;
+    }
+    insetJPEG.get();
+}
+
+void Session::focusSliderChanged(int value)
+{
+    if (stackBusy || value < 0 || value >= stackZ.size())
+        return;
+    physical.z = float(stackZ.at(value));
+    pointToScreen(physical);
+}
+
+void Session::dropStackLevel(const QString& why)
+{
+    if (!stackBusy)
+        return;
+    if (!stackZ.isEmpty())
+        stackZ.removeLast();
+    sysInfoBox->append(why);
+    finishStack();
+}
+
+void Session::finishStack()
+{
+    stackBusy = false;
+    if (!expired)
+        enableControls();
+    statusBar()->clearMessage();
+}

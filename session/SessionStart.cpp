@@ -1,5 +1,117 @@
+// Session start: the window's caption and keys, its windows and connections, the first requests.
 #include "Session.h"
 
-void Session::begin(SessionInfo&) {}
-void Session::sysInfoArrived() {}
-void Session::changeVideoFormat(int) {}
+#include "HighResPreview.h"
+#include "HostText.h"
+#include "LowResPreview.h"
+#include "NeighborVideo.h"
+#include "StageReplies.h"
+#include "Url.h"
+#include "VideoStack.h"
+#include "VideoWindow.h"
+
+#include <QStatusBar>
+
+QString Session::iservUrl(const QString& command) const
+{
+    return Url(si.host).raw(si.baseQuery).raw(command);
+}
+
+QString Session::authPart()
+{
+    return QStringLiteral("&auth=") + auth.requestString();
+}
+
+void Session::begin(SessionInfo& info)
+{
+    si = info;
+    setWindowTitle(QStringLiteral("Brolt 2.4: Controlling ") + si.scope.name + QStringLiteral(" at <") + si.host
+                   + QStringLiteral(">"));
+    expired = false;
+    corner1Set = false;
+    corner2Set = false;
+    filterState = 2;
+
+    // The ticket is decoded with the key: key first.
+    auth.setKey(si.password);
+    auth.setToken(si.ticket);
+
+    videoWindow = new VideoWindow(nullptr);
+    videoWindow->show();
+    neighborVideo = new NeighborVideo(nullptr);
+
+    // Receivers of one signal run in the order connected: a frame is shown before the controls
+    // come back, an inset is stacked and a tile placed before the next is asked for.
+    connect(videoWindow, &VideoWindow::videoFormatChanged, this, &Session::changeVideoFormat);
+    connect(&videoJPEG, &MyWebJPEG::newImageAvailable, videoWindow, &VideoWindow::updateImage);
+    connect(&videoJPEG, &MyWebJPEG::newImageAvailable, this, &Session::enableControls);
+    connect(&moveConn, qOverload<>(&MyHTTP::done), this, &Session::newCoordsHere);
+    connect(this, &Session::physicalLocationChanged, lowRes, &LowResPreview::setPhysical);
+    connect(this, &Session::physicalLocationChanged, videoWindow, &VideoWindow::setPhysical);
+    connect(lowRes, &LowResPreview::destinationChanged, this, &Session::changeDestination);
+    connect(lowRes, &LowResPreview::destinationChanged, highRes, &HighResPreview::setLocation);
+    connect(highRes, &HighResPreview::locationChanged, lowRes, &LowResPreview::setDestination);
+    connect(highRes, &HighResPreview::locationChanged, this, &Session::changeDestination);
+    connect(&insetJPEG, &MyWebJPEG::newImageAvailable, insetStack, &VideoStack::addImage);
+    connect(&neighborJPEG, &MyWebJPEG::newImageAvailable, neighborVideo, &NeighborVideo::updateImage);
+    connect(&insetJPEG, &MyWebJPEG::newImageAvailable, this, &Session::startNextZImage);
+    connect(&neighborJPEG, &MyWebJPEG::newImageAvailable, this, &Session::startNextNeighbor);
+    connect(&zMoveConn, qOverload<>(&MyHTTP::done), this, &Session::zMoveComplete);
+    connect(&neighMoveConn, qOverload<>(&MyHTTP::done), this, &Session::neighMoveComplete);
+    connect(&sysInfoConn, qOverload<>(&MyHTTP::done), this, &Session::sysInfoArrived);
+    connect(zSlider, &QSlider::valueChanged, insetStack, &VideoStack::displayImage);
+    connect(&timeConn, qOverload<>(&MyHTTP::done), this, &Session::startTimer);
+    connect(&createJobConn, qOverload<>(&MyHTTP::done), this, &Session::createJobResponse);
+    connect(&cancelConn, qOverload<>(&MyHTTP::done), this, &Session::cancelSheduleResponse);
+    connect(&jobListConn, qOverload<>(&MyHTTP::done), this, &Session::displayJobList);
+    connect(&jobConn, qOverload<>(&MyHTTP::done), this, &Session::displayJob);
+    connect(&calibConn, qOverload<>(&MyHTTP::done), this, &Session::calibrationResponse);
+    // A frame that never comes would leave the controls off for good.
+    connect(&videoJPEG, &MyWebJPEG::failed, this, &Session::videoFrameFailed);
+
+    sysInfoConn.setUrl(iservUrl(QStringLiteral("f=d")));
+    sysInfoConn.fetch();
+    changeVideoFormat(1);
+    timeConn.setUrl(iservUrl(QStringLiteral("f=t")));
+    timeConn.fetch();
+
+    lowRes->setServer(si.host);
+    highRes->setServer(si.host);
+    highRes->fiducialTag = si.scope.name;
+    // A microscope without slides shows none and asks for none.
+    curSlide = si.scope.slides.value(0);
+    if (!curSlide.isEmpty()) {
+        lowRes->slideChange(curSlide);
+        highRes->slideChange(curSlide);
+    }
+
+    queryCoords();
+    statusBar()->showMessage(QStringLiteral("Ready."));
+
+    const bool strain = si.login == QLatin1String("library");
+    strainLabel->setVisible(strain);
+    strainEdit->setVisible(strain);
+}
+
+void Session::sysInfoArrived()
+{
+    if (!sysInfoConn.succeeded())
+        return;
+    const SysInfoReply reply = parseSysInfo(sysInfoConn.data(), sysInfoConn.length());
+    if (reply.mppX)
+        mppX = *reply.mppX;
+    if (reply.mppY)
+        mppY = *reply.mppY;
+    if (videoWindow)
+        videoWindow->setMPP(mppX, mppY);
+    sysInfoBox->append(QStringLiteral("\n-----------------------------------------------------------\n"
+                                      "Beginning control session.\n"
+                                      "-----------------------------------------------------------\n"));
+    sysInfoBox->append(HostText::bounded(QString::fromLatin1(reply.text)));
+}
+
+void Session::changeVideoFormat(int code)
+{
+    videoJPEG.setURL(iservUrl(QString::asprintf("f=p&ps=%i", code)));
+    videoJPEG.get();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QTextBrowser>
 #include <QTextEdit>
 
@@ -21,3 +22,12 @@ public:
     explicit HostTextBrowser(QWidget* parent = nullptr) : QTextBrowser(parent) {}
     QVariant loadResource(int type, const QUrl& name) override;
 };
+
+// Host text made safe to lay out: cut to MaxChars characters, and turned into plain text when
+// its markup nests deeper than MaxDepth elements. Text that is neither long nor deep is kept
+// as it is, so that the view still shows it as rich text when it looks like markup.
+namespace HostText {
+constexpr int MaxChars = 16384;
+constexpr int MaxDepth = 32;
+QString bounded(const QString& text);
+}

@@ -1,10 +1,13 @@
 // Any bytes as a short status reply: the readers stay inside them.
 #include "Replies.h"
 #include "ReplyText.h"
+#include "StackReplies.h"
+#include "TimeReplies.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -17,6 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A ticket is granted only on a "+" that holds it.
     if (parseSessionTicket(bytes, int(size)).kind == SessionTicketReply::Granted && (size < 4 || data[0] != '+'))
         std::abort();
+    // The countdown decrements the count: it must never be read as the smallest int.
+    if (const auto s = parseRemainingSeconds(bytes, int(size)); s && *s == std::numeric_limits<int>::min())
+        std::abort();
+    (void)cancelAccepted(bytes, int(size));
+    (void)levelMoveRefused(bytes, int(size));
 
     const ReplyText reply(QByteArray(bytes, int(size)));
     for (int offset : {0, 3, 4})

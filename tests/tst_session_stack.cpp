@@ -1,0 +1,290 @@
+// Focus stack: the levels sent and fetched, the slider afterwards, and the ends of the chain.
+#include "ControlSession.h"
+#include "TestImages.h"
+
+#include <QStatusBar>
+#include <QTest>
+#include <cmath>
+
+namespace {
+
+// Runs a stack from the given position and waits for its chain to stop.
+bool runStack(ControlSession& c, const CoordinateTriple& at)
+{
+    c.s->physical = at;
+    c.s->focusStackButton->click();
+    return c.settle();
+}
+
+// Focus measure: the mean squared Laplacian of the grey levels.
+double sharpness(const QImage& image)
+{
+    const QImage g = image.convertToFormat(QImage::Format_Grayscale8);
+    double sum = 0;
+    for (int y = 1; y + 1 < g.height(); ++y)
+        for (int x = 1; x + 1 < g.width(); ++x) {
+            const auto p = [&](int dx, int dy) { return double(g.constScanLine(y + dy)[x + dx]); };
+            const double l = 4 * p(0, 0) - p(-1, 0) - p(1, 0) - p(0, -1) - p(0, 1);
+            sum += l * l;
+        }
+    return sum / double(g.width() * g.height());
+}
+
+// A stage position over tissue on the microscope's slide, at its focus height.
+CoordinateTriple overTissue(ControlSession& c, double* focus)
+{
+    World& w = c.host->world();
+    const QString slide = w.mountedSlide(QStringLiteral("tall"));
+    const auto specimen = w.slide(slide);
+    for (double y = 200000; y < 300000; y += 2500)
+        for (double x = 300000; x < 450000; x += 2500) {
+            const QPointF p = w.slidePoint(QStringLiteral("tall"), slide, {x, y});
+            if (specimen->tissueAt(p.x(), p.y()) > 0.8) {
+                *focus = w.focusUnderStage(QStringLiteral("tall"), x, y);
+                return CoordinateTriple(float(x), float(y), float(*focus));
+            }
+        }
+    return CoordinateTriple();
+}
+
+} // namespace
+
+class TestSessionStack : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void levelsAgainstHost_data();
+    void levelsAgainstHost();
+    void sharpestLevelIsNearestFocus();
+    void chainEnds_data();
+    void chainEnds();
+    void spinBoxesChangedDuringStack();
+};
+
+void TestSessionStack::initTestCase()
+{
+    qRegisterMetaType<QImage>("QImage&");
+}
+
+void TestSessionStack::levelsAgainstHost_data()
+{
+    QTest::addColumn<float>("centre");
+    QTest::addColumn<int>("range");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<double>>("heights");
+    QList<double> around2000, flat, high;
+    for (int k = 0; k < 15; ++k) {
+        around2000 << 960.0 + 130.0 * k;
+        flat << 15000.0;
+    }
+    for (int k = 0; k < 12; ++k)       // 28460 ... 29890; the next one would be 30020
+        high << 28460.0 + 130.0 * k;
+    QCOMPARE(around2000.last(), 2780.0);
+    QTest::newRow("200 um over 15 around 2000") << 2000.0f << 200 << 15 << around2000;
+    QTest::newRow("around 1000: the first level is below 0") << 1000.0f << 200 << 15 << QList<double>{};
+    QTest::newRow("range below the count: step 0") << 15000.0f << 10 << 15 << flat;
+    QTest::newRow("near 30000: ends early") << 29500.0f << 200 << 15 << high;
+}
+
+void TestSessionStack::levelsAgainstHost()
+{
+    QFETCH(float, centre);
+    QFETCH(int, range);
+    QFETCH(int, count);
+    QFETCH(QList<double>, heights);
+
+    ControlSession c;
+    QVERIFY(c.start());
+    Session& s = *c.s;
+    QVERIFY(c.controlsEnabled(true));
+    s.frameRangeSelector->setValue(range);
+    s.frameCountSelector->setValue(count);
+    c.host->clearLog();
+    const CoordinateTriple at(378350.0f, 251625.0f, centre);
+    QVERIFY(runStack(c, at));
+
+    QVERIFY(!s.stackBusy);
+    QVERIFY(c.controlsEnabled(true));
+    QVERIFY(s.statusBar()->currentMessage().isEmpty());
+    QCOMPARE(s.zSlider->maximum(), count - 1);
+
+    const auto moves = c.host->requests(QStringLiteral("iserv:m"));
+    QCOMPARE(moves.size(), heights.size());
+    for (int k = 0; k < moves.size(); ++k) {
+        const QByteArray expected = "l=guest&s=tall&f=m&b=y&x=378350.000000&y=251625.000000&z="
+                                    + QByteArray::number(heights[k], 'f', 6) + "&auth=";
+        QVERIFY2(moves[k].rawQuery.startsWith(expected), moves[k].rawQuery.constData());
+        QVERIFY(moves[k].rawQuery.size() > expected.size());
+    }
+    const auto insets = c.host.queries(QStringLiteral("iserv:p"));
+    QCOMPARE(insets.size(), heights.size());
+    for (const QByteArray& q : insets)
+        QCOMPARE(q, QByteArray("l=guest&s=tall&f=p&ps=1&x=16&y=30&inset=1"));
+    QCOMPARE(QList<double>(s.stackZ.begin(), s.stackZ.end()), heights);
+    QCOMPARE(s.insetStack->images.size(), heights.size());
+    for (const QImage& img : s.insetStack->images)
+        QCOMPARE(img.size(), QSize(168, 140));
+
+    // Browsing: each level's height goes into the z field, nothing is sent.
+    c.host->clearLog();
+    for (int k = 0; k < heights.size(); ++k) {
+        if (s.zSlider->value() == k)
+            s.zSlider->setValue(k == 0 ? 1 : 0);
+        s.zCoord->clear();
+        s.zSlider->setValue(k);
+        QCOMPARE(s.zCoord->text(), QString::asprintf("%.0f", heights[k] * 0.1));
+        QCOMPARE(s.insetStack->current, k);
+    }
+    if (heights.size() < count) {
+        s.zCoord->setText(QStringLiteral("typed"));
+        s.zSlider->setValue(count - 1);
+        QCOMPARE(s.zCoord->text(), QStringLiteral("typed"));
+    }
+    QCOMPARE(c.host->log().size(), 0);
+}
+
+void TestSessionStack::sharpestLevelIsNearestFocus()
+{
+    ControlSession c;
+    QVERIFY(c.start());
+    double focus = 0;
+    CoordinateTriple at = overTissue(c, &focus);
+    QVERIFY(at.z > 0);
+    at.z = float(focus + 3 * 130.0);      // focus lies inside the stack, off its centre
+    QVERIFY(runStack(c, at));
+    Session& s = *c.s;
+    QCOMPARE(s.stackZ.size(), 15);
+    QCOMPARE(s.insetStack->images.size(), 15);
+    int sharpest = 0, nearest = 0;
+    for (int k = 1; k < 15; ++k) {
+        if (sharpness(s.insetStack->images[k]) > sharpness(s.insetStack->images[sharpest]))
+            sharpest = k;
+        if (std::abs(s.stackZ[k] - focus) < std::abs(s.stackZ[nearest] - focus))
+            nearest = k;
+    }
+    QCOMPARE(nearest, 8 - 3);
+    QCOMPARE(sharpest, nearest);
+}
+
+void TestSessionStack::chainEnds_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("moves");         // level moves sent
+    QTest::addColumn<int>("levels");        // entries of stackZ and images kept
+    QTest::addColumn<bool>("finished");
+    QTest::newRow("refused level move") << "-N" << 4 << 3 << true;
+    QTest::newRow("failed level move") << "500" << 4 << 3 << true;
+    QTest::newRow("failed inset") << "inset" << 4 << 3 << true;
+    // Expiry stops the chain where it is: the level under way is still fetched.
+    QTest::newRow("expiry") << "expiry" << 4 << 4 << false;
+}
+
+void TestSessionStack::chainEnds()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, moves);
+    QFETCH(int, levels);
+    QFETCH(bool, finished);
+
+    ControlSession c;
+    Session* s = nullptr;
+    int moveNo = 0, insetNo = 0;
+    c.host->script(QStringLiteral("iserv:m"), [&](const HostRequest& r) {
+        if (r.value(QStringLiteral("b")) != QLatin1String("y"))
+            return HostReply::text("+OK 378350 251625 15000");
+        if (++moveNo == 4) {
+            if (fault == QLatin1String("-N"))
+                return HostReply::text("-N");
+            if (fault == QLatin1String("500")) {
+                HostReply failed = HostReply::text("+OK");
+                failed.status = 500;
+                return failed;
+            }
+            if (fault == QLatin1String("expiry")) {
+                s->secondsLeft = 1;
+                QTimer::singleShot(0, s, &Session::tickme);
+            }
+        }
+        return HostReply::text("+OK " + r.value(QStringLiteral("x")).toLatin1() + ' '
+                               + r.value(QStringLiteral("y")).toLatin1() + ' ' + r.value(QStringLiteral("z")).toLatin1());
+    });
+    c.host->script(QStringLiteral("iserv:p"), [&](const HostRequest& r) {
+        if (r.value(QStringLiteral("inset")) != QLatin1String("1"))
+            return HostReply::jpeg(TestImages::jpeg(TestImages::solid(640, 480, qRgb(90, 90, 90))));
+        if (++insetNo == 4 && fault == QLatin1String("inset"))
+            return HostReply::notFound();
+        return HostReply::jpeg(TestImages::jpeg(TestImages::solid(168, 140, qRgb(20 * insetNo, 0, 0))));
+    });
+    QVERIFY(c.start());
+    s = c.s;
+    QVERIFY(runStack(c, CoordinateTriple(378350.0f, 251625.0f, 15000.0f)));
+    if (fault == QLatin1String("expiry"))
+        QVERIFY(c.boxes.waitFor(1));
+    QVERIFY(c.settle());
+
+    QCOMPARE(moveNo, moves);
+    QCOMPARE(s->stackZ.size(), levels);
+    QCOMPARE(s->insetStack->images.size(), levels);
+    for (int k = 0; k < levels; ++k)
+        QCOMPARE(s->stackZ[k], 15000.0 + (k - 8) * 130.0);
+    QCOMPARE(s->stackBusy, !finished);
+    QVERIFY(c.controlsEnabled(finished));
+    if (finished) {
+        QVERIFY(s->statusBar()->currentMessage().isEmpty());
+        QVERIFY(s->sysInfoBox->toPlainText().contains(QStringLiteral("Focus stack stopped")));
+        QVERIFY(c.boxes.seen.isEmpty());
+        // The levels so far stay browsable.
+        s->zSlider->setValue(0);
+        s->zSlider->setValue(levels - 1);
+        QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", (15000.0 + (levels - 1 - 8) * 130.0) * 0.1));
+        QCOMPARE(s->insetStack->current, levels - 1);
+    } else {
+        QVERIFY(s->expired);
+        QCOMPARE(c.boxes.titles(), QStringList{QStringLiteral("Time Expired")});
+    }
+}
+
+void TestSessionStack::spinBoxesChangedDuringStack()
+{
+    // A change of the spin boxes moves the remaining levels only; stackZ, the stack view and
+    // the slider keep one index per level. A press while the chain runs starts nothing.
+    ControlSession c;
+    Session* s = nullptr;
+    QList<int> sliderAtMove;
+    c.host->script(QStringLiteral("iserv:m"), [&](const HostRequest& r) {
+        if (r.value(QStringLiteral("b")) != QLatin1String("y"))
+            return HostReply::text("+OK 378350 251625 15000");
+        sliderAtMove << s->zSlider->value();
+        if (sliderAtMove.size() == 5) {
+            s->frameCountSelector->setValue(3);
+            s->frameRangeSelector->setValue(100);
+            s->enableControls();            // as a video frame arriving now would
+            s->focusStackButton->click();
+        }
+        return HostReply::text("+OK");
+    });
+    QVERIFY(c.start());
+    s = c.s;
+    QVERIFY(runStack(c, CoordinateTriple(378350.0f, 251625.0f, 15000.0f)));
+
+    QList<double> expected;
+    for (int k = 0; k < 15; ++k) {
+        const int zRemaining = 15 - k;
+        expected << (k < 5 ? 15000.0 + (k - 8) * 130.0 : 1 * 330.0 + 15000.0 - zRemaining * 330.0);
+    }
+    QCOMPARE(QList<double>(s->stackZ.begin(), s->stackZ.end()), expected);
+    QCOMPARE(s->insetStack->images.size(), 15);
+    QList<int> indexes;
+    for (int k = 0; k < 15; ++k)
+        indexes << k;
+    QCOMPARE(sliderAtMove, indexes);
+    QVERIFY(!s->stackBusy);
+    QVERIFY(c.controlsEnabled(true));
+    s->zSlider->setValue(3);
+    QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", expected[3] * 0.1));
+    QCOMPARE(s->insetStack->current, 3);
+}
+
+QTEST_MAIN(TestSessionStack)
+#include "tst_session_stack.moc"
