@@ -157,4 +157,7 @@ private:
     void finishStack();
     void dropStackLevel(const QString& why);
     QMetaObject::Connection insetFailure;   // insetJPEG's failed(), hooked at the first stack
+    // The neighbour scan stops early: controls back unless the time is over, a System Info line.
+    void endNeighborScan(const QString& line);
+    void neighborFrameFailed();
 };

@@ -1,4 +1,5 @@
 // Any bytes as a short status reply: the readers stay inside them.
+#include "JobReplies.h"
 #include "Replies.h"
 #include "ReplyText.h"
 #include "StackReplies.h"
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -25,6 +27,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     (void)cancelAccepted(bytes, int(size));
     (void)levelMoveRefused(bytes, int(size));
+    (void)parseJobReply(bytes, int(size));
+
+    // List entries and the job's slide are pieces of the reply, never longer than it.
+    qsizetype listed = 0;
+    for (const QByteArray& entry : parseListReply(bytes, int(size))) {
+        if (entry.isEmpty() || entry.size() > MaxListEntry || entry.contains('\n') || entry.contains('\0'))
+            std::abort();
+        listed += entry.size() + 1;
+    }
+    if (listed > qsizetype(size) + 1)
+        std::abort();
+    const QByteArray slide = parseJobSlide(bytes, int(size));
+    if (slide.size() > qsizetype(size) || (!slide.isEmpty() && std::memcmp(slide.constData(), bytes, size_t(slide.size())) != 0))
+        std::abort();
 
     const ReplyText reply(QByteArray(bytes, int(size)));
     for (int offset : {0, 3, 4})
