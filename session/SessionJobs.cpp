@@ -5,7 +5,7 @@
 #include "JobGrid.h"
 #include "JobReplies.h"
 #include "ServiceConfig.h"
-#include "SessionText.h"
+#include "StageFields.h"
 #include "Url.h"
 
 #include <QDebug>
@@ -30,8 +30,8 @@ QString jobCaption()
 // was, when either is not a number.
 bool readCorner(Session* s, CoordinateTriple& corner)
 {
-    const auto x = fieldNumber(s->xCoord);
-    const auto y = fieldNumber(s->yCoord);
+    const auto x = typedNumber(s->xCoord->text());
+    const auto y = typedNumber(s->yCoord->text());
     if (!x || !y) {
         Alerts::warning(s, cornerCaption(), QStringLiteral("The X and Y fields must hold numbers."));
         return false;
@@ -150,21 +150,21 @@ void Session::handleCreateJob()
     // The name goes out as typed, blanks included.
     const QString typedName = jobNameEdit->text();
     if (filterState == 0) {
-        if (movieCount <= 0 || si.scope.slides.isEmpty())
+        if (movieCount <= 0)
             return;
+        if (si.scope.slides.isEmpty()) {
+            statusBar()->showMessage(QStringLiteral("The microscope has no slide to create the job on."));
+            return;
+        }
         const QString query = QStringLiteral("&ld=%1&tlx=%2&tly=%3&brx=%4&bry=%5")
                                   .arg(densityBox->value())
                                   .arg(double(corner1.x) * 10000.0, 0, 'f', 4)
                                   .arg(double(corner1.y) * 10000.0, 0, 'f', 4)
                                   .arg(double(corner2.x) * 10000.0, 0, 'f', 4)
                                   .arg(double(corner2.y) * 10000.0, 0, 'f', 4);
-        createJobConn.setUrl(Url(si.host)
-                                 .raw(si.baseQuery)
-                                 .raw(QStringLiteral("f=cj&auth="))
-                                 .raw(auth.requestString())
-                                 .raw(query)
-                                 .field(QStringLiteral("&n="), typedName)
-                                 .field(QStringLiteral("&sli="), si.scope.slides.first()));
+        createJobConn.setUrl(iservUrl(QStringLiteral("f=cj") + authPart() + query + QStringLiteral("&n=")
+                                      + Url::escapeValue(typedName) + QStringLiteral("&sli=")
+                                      + Url::escapeValue(si.scope.slides.first())));
         createJobConn.fetch();
         return;
     }
@@ -186,15 +186,11 @@ void Session::handleCreateJob()
     }
     if (movieCount <= 0 || library)
         return;
-    createJobConn.setUrl(Url(si.host)
-                             .raw(si.baseQuery)
-                             .raw(QStringLiteral("f=cjf&auth="))
-                             .raw(auth.requestString())
-                             .raw(QStringLiteral("&stl1=%1&stl2=%2").arg(good.size()).arg(bad.size()))
-                             .field(QStringLiteral("&sts1="), good)
-                             .field(QStringLiteral("&sts2="), bad)
-                             .field(QStringLiteral("&n="), typedName)
-                             .field(QStringLiteral("&sli="), curSlide));
+    createJobConn.setUrl(iservUrl(QStringLiteral("f=cjf") + authPart()
+                                  + QStringLiteral("&stl1=%1&stl2=%2").arg(good.size()).arg(bad.size())
+                                  + QStringLiteral("&sts1=") + Url::escapeValue(good) + QStringLiteral("&sts2=")
+                                  + Url::escapeValue(bad) + QStringLiteral("&n=") + Url::escapeValue(typedName)
+                                  + QStringLiteral("&sli=") + Url::escapeValue(curSlide)));
     createJobConn.fetch();
 }
 

@@ -2,7 +2,6 @@
 #include "Session.h"
 
 #include "JobReplies.h"
-#include "SessionText.h"
 #include "Url.h"
 
 #include <QListWidget>
@@ -79,7 +78,7 @@ void Session::displayJobList()
     jobList.clear();
     if (!jobListConn.succeeded()) {
         joblistBox->clear();
-        appendLogText(sysInfoBox, QStringLiteral("***Error fetching the list from the server.\n"));
+        sysInfoBox->append(QStringLiteral("***Error fetching the list from the server.\n"));
         return;
     }
     const QByteArray reply = jobListConn.reply();
@@ -105,7 +104,7 @@ void Session::displayJob()
     const auto slide = jobConn.succeeded() ? hostName(parseJobSlide(reply.constData(), int(reply.size())))
                                            : std::nullopt;
     if (!slide || slide->isEmpty()) {
-        appendLogText(sysInfoBox, QStringLiteral("***Error fetching the slide of the job from the server.\n"));
+        sysInfoBox->append(QStringLiteral("***Error fetching the slide of the job from the server.\n"));
         return;
     }
     curSlide = *slide;

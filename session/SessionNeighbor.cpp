@@ -5,7 +5,7 @@
 #include "Alerts.h"
 #include "NeighborGrid.h"
 #include "NeighborVideo.h"
-#include "SessionText.h"
+#include "StageFields.h"
 #include "Url.h"
 
 #include <QStatusBar>
@@ -45,11 +45,9 @@ void Session::startNextNeighbor(QImage&)
         highRes->setSelection(cx - 2 * field.width, cy - 3 * field.height, cx + 2 * field.width,
                               cy + 3 * field.height);
 
-    neighMoveConn.setUrl(Url(si.host)
-                             .raw(si.baseQuery)
-                             .raw(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f&auth=", double(p.x), double(p.y),
-                                                    double(neighborCentre.z)))
-                             .raw(auth.requestString()));
+    neighMoveConn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(p.x), double(p.y),
+                                                    double(neighborCentre.z))
+                                  + authPart()));
     neighMoveConn.fetch();
     highRes->markPoint(p.x, p.y);
     --neighborIndex;
@@ -76,7 +74,7 @@ void Session::endNeighborScan(const QString& line)
     if (!expired)
         enableControls();
     statusBar()->clearMessage();
-    appendLogText(sysInfoBox, line);
+    sysInfoBox->append(line);
 }
 
 void Session::handleCorrectButton()
@@ -94,8 +92,8 @@ void Session::handleCorrectButton()
                                        "Click \"Show Available Slide\" on the \"Stack Info\" page first."));
         return;
     }
-    const auto x = fieldNumber(xCoord);
-    const auto y = fieldNumber(yCoord);
+    const auto x = typedNumber(xCoord->text());
+    const auto y = typedNumber(yCoord->text());
     if (!x || !y) {
         Alerts::warning(this, failed, QStringLiteral("The X and Y fields must hold numbers."));
         return;

@@ -23,8 +23,11 @@ bool nextNumber(ReplyText::Scanner& in, std::optional<float>& value, bool positi
     const auto v = in.real();               // finite values only
     if (!v)
         return in.pos() > start;            // a number was there, but not a finite one
-    if (std::fabs(*v) <= Limit && (!positiveOnly || *v > 0))
-        value = float(*v);
+    if (std::fabs(*v) > Limit)
+        return true;
+    const float f = float(*v);
+    if (!positiveOnly || f > 0)             // a scale too small for a float is 0
+        value = f;
     return true;
 }
 

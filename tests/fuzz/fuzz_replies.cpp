@@ -3,6 +3,7 @@
 #include "Replies.h"
 #include "ReplyText.h"
 #include "StackReplies.h"
+#include "StageReplies.h"
 #include "TimeReplies.h"
 
 #include <cmath>
@@ -40,6 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     const QByteArray slide = parseJobSlide(bytes, int(size));
     if (slide.size() > qsizetype(size) || (!slide.isEmpty() && std::memcmp(slide.constData(), bytes, size_t(slide.size())) != 0))
+        std::abort();
+
+    const PositionReply position = parsePosition(bytes, int(size));
+    for (const auto& v : {position.x, position.y, position.z})
+        if (v && !std::isfinite(*v))
+            std::abort();
+    if (position.kind == PositionReply::Invalid && (position.x || position.y || position.z))
+        std::abort();
+    const SysInfoReply info = parseSysInfo(bytes, int(size));
+    if ((info.mppX && !(*info.mppX > 0)) || (info.mppY && !(*info.mppY > 0)) || info.text.size() > qsizetype(size))
         std::abort();
 
     const ReplyText reply(QByteArray(bytes, int(size)));

@@ -1,0 +1,244 @@
+// The acquisition rectangle, its point count and job creation.
+#include "BoxCloser.h"
+#include "SessionFixture.h"
+
+#include <QStatusBar>
+
+class TestSessionJobs : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void count_data();
+    void count();
+    void corners();
+    void jobRequest();
+    void filteredJob();
+    void jobReplies_data();
+    void jobReplies();
+};
+
+namespace {
+
+void setCorner(Session& s, QPushButton* button, const QString& x, const QString& y)
+{
+    s.xCoord->setText(x);
+    s.yCoord->setText(y);
+    button->click();
+}
+
+void setArea(Session& s, double x1, double y1, double x2, double y2)
+{
+    setCorner(s, s.PushButton6, QString::number(x1), QString::number(y1));
+    setCorner(s, s.PushButton7, QString::number(x2), QString::number(y2));
+}
+
+// The "x,y;" items of a point string.
+QList<QPointF> points(const QString& text)
+{
+    QList<QPointF> out;
+    for (const QString& item : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QStringList xy = item.split(QLatin1Char(','));
+        out.append(QPointF(xy.value(0).toDouble(), xy.value(1).toDouble()));
+    }
+    return out;
+}
+
+} // namespace
+
+void TestSessionJobs::initTestCase()
+{
+    qRegisterMetaType<CoordinateTriple>("CoordinateTriple&");
+    qRegisterMetaType<QImage>("QImage&");
+}
+
+void TestSessionJobs::count_data()
+{
+    QTest::addColumn<double>("x2");
+    QTest::addColumn<double>("y2");
+    QTest::addColumn<int>("density");
+    QTest::addColumn<int>("expected");
+    // From (10, 10) mm.
+    QTest::newRow("one column, two rows") << 11.0 << 12.0 << 1 << 2;
+    QTest::newRow("step 3333: four columns, seven rows") << 11.0 << 12.0 << 3 << 28;
+    QTest::newRow("more than INT_MAX points") << 200000.0 << 200000.0 << 10 << 0;
+    QTest::newRow("beyond 32-bit stage units") << 300000.0 << 11.0 << 1 << 0;
+}
+
+void TestSessionJobs::count()
+{
+    QFETCH(double, x2);
+    QFETCH(double, y2);
+    QFETCH(int, density);
+    QFETCH(int, expected);
+    BoxCloser boxes;
+    Session s;
+    setArea(s, 10, 10, x2, y2);
+    s.densityBox->setValue(density);
+    QCOMPARE(s.movieCount, expected);
+    QCOMPARE(s.totalBox->text(), QString::number(expected));
+    QCOMPARE(boxes.seen.size(), 0);
+}
+
+// A corner in the wrong order is cleared alone; the other stays, and so does the view's.
+void TestSessionJobs::corners()
+{
+    BoxCloser boxes;
+    Session s;
+    setCorner(s, s.PushButton7, "12", "12");
+    setCorner(s, s.PushButton6, "13", "10");
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Error: corner setting."));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("Bad top left corner compared with the bottom right corner."));
+    QCOMPARE(s.corner1.x, 0.0f);
+    QCOMPARE(s.corner2.x, 12.0f);
+    QVERIFY(!s.highRes->corner1Set);
+    QCOMPARE(s.PushButton6->text(), QStringLiteral("Set Top Left Corner"));
+
+    setCorner(s, s.PushButton6, "10", "10");
+    QCOMPARE(s.movieCount, 4);
+    QCOMPARE(s.PushButton6->text(), QStringLiteral("Change Top Left Corner"));
+    QCOMPARE(s.PushButton7->text(), QStringLiteral("Change Bottom Right Corner"));
+
+    setCorner(s, s.PushButton7, "9", "15");
+    QVERIFY(boxes.waitFor(2));
+    QCOMPARE(boxes.seen[1].text, QStringLiteral("Bad bottom right corner compared with the top left corner."));
+    QCOMPARE(s.corner2.x, 0.0f);
+    QCOMPARE(s.corner1.x, 10.0f);
+    QCOMPARE(s.corner1.y, 10.0f);
+
+    // A typo changes nothing: the corner is not put at the slide's origin.
+    setCorner(s, s.PushButton6, "1O", "10");
+    QVERIFY(boxes.waitFor(3));
+    QCOMPARE(boxes.seen[2].text, QStringLiteral("The X and Y fields must hold numbers."));
+    QCOMPARE(s.corner1.x, 10.0f);
+
+    s.resetAcquisitionButton->click();
+    QCOMPARE(s.corner1.x, 0.0f);
+    QCOMPARE(s.PushButton6->text(), QStringLiteral("Set Top Left Corner"));
+    QCOMPARE(s.totalBox->text(), QStringLiteral("0"));
+    QCOMPARE(boxes.seen.size(), 3);
+}
+
+void TestSessionJobs::jobRequest()
+{
+    SessionFixture f;
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    s->filterCheck->setChecked(false);
+    setArea(*s, 37, 24, 38, 26);       // on the tissue: the host keeps the job
+    BoxCloser boxes;
+
+    s->jobNameEdit->setText(QStringLiteral(" \t "));
+    s->createJobButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("You must enter a name for your job."));
+    QVERIFY(!s->createJobConn.isBusy());
+
+    // Three slides on the microscope, two presses: one request, for the first slide.
+    s->jobNameEdit->setText(QStringLiteral(" my job "));
+    s->createJobButton->click();
+    s->createJobButton->click();
+    QVERIFY(boxes.waitFor(2));
+    QCOMPARE(boxes.seen[1].title, QStringLiteral("Job waiting."));
+    const auto sent = f.host->requests(QStringLiteral("iserv:cj"));
+    QCOMPARE(sent.size(), 1);
+    const QByteArray q = sent[0].rawQuery;
+    QVERIFY2(q.startsWith("l=guest&s=tall&f=cj&auth="), q.constData());
+    QVERIFY2(q.endsWith("&ld=1&tlx=370000.0000&tly=240000.0000&brx=380000.0000&bry=260000.0000&n=%20my%20job%20"
+                        "&sli=liver01"),
+             q.constData());
+    QVERIFY(f.host->world().job(QStringLiteral(" my job ")));
+    QCOMPARE(s->jobNameEdit->text(), QString());
+    QCOMPARE(s->corner2.x, 0.0f);
+    QCOMPARE(s->movieCount, 0);
+}
+
+// The client's tissue test and the host's agree on every point of a row across the slide.
+void TestSessionJobs::filteredJob()
+{
+    SessionFixture f;
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    QCOMPARE(s->filterState, 2);
+    setArea(*s, 2, 20, 74, 21.5);
+    s->jobNameEdit->setText(QStringLiteral("row"));
+    BoxCloser boxes;
+    s->createJobButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Job waiting."));
+
+    const auto sent = f.host->requests(QStringLiteral("iserv:cjf"));
+    QCOMPARE(sent.size(), 1);
+    QVERIFY(sent[0].rawQuery.startsWith("l=guest&s=tall&f=cjf&auth="));
+    const QString good = sent[0].value("sts1"), bad = sent[0].value("sts2");
+    QCOMPARE(sent[0].value("stl1"), QString::number(good.size()));
+    QCOMPARE(sent[0].value("stl2"), QString::number(bad.size()));
+    QCOMPARE(sent[0].value("sli"), QStringLiteral("liver01"));
+    const QList<QPointF> tissue = points(good), blank = points(bad);
+    QCOMPARE(tissue.size() + blank.size(), 144);
+    QVERIFY(!tissue.isEmpty() && !blank.isEmpty());
+    World& w = f.host->world();
+    for (const QPointF& p : tissue)
+        QVERIFY2(w.pictureShowsTissue("tall", "liver01", p), qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
+    for (const QPointF& p : blank)
+        QVERIFY2(!w.pictureShowsTissue("tall", "liver01", p), qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
+    QCOMPARE(w.job(QStringLiteral("row"))->stacks.size(), tissue.size());
+}
+
+void TestSessionJobs::jobReplies_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("icon");      // 0: no box
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("kept");     // name and rectangle stay
+    QTest::newRow("-D") << 200 << QByteArray("-D") << int(QMessageBox::Warning)
+                        << "The job name \" J %1 \" has existed in the Kelvry server.\n Please select another job "
+                           "name to try again!"
+                        << true;
+    QTest::newRow("-E") << 200 << QByteArray("-E\n") << int(QMessageBox::Warning) << "Nonsense image stack(s)."
+                        << false;
+    QTest::newRow("<") << 200 << QByteArray("<") << int(QMessageBox::Warning) << "********Job too large********"
+                       << false;
+    QTest::newRow("+") << 200 << QByteArray("+OK") << int(QMessageBox::Information)
+                       << "You may receive an email for your job information as soon as your job is complete."
+                       << false;
+    QTest::newRow("error page") << 500 << QByteArray("<!DOCTYPE html><html>Internal error</html>")
+                                << int(QMessageBox::Warning) << "The Kelvry server could not be reached" << true;
+    QTest::newRow("-X") << 200 << QByteArray("-X") << 0 << "" << true;
+}
+
+void TestSessionJobs::jobReplies()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(int, icon);
+    QFETCH(QString, text);
+    QFETCH(bool, kept);
+    SessionFixture f;
+    f.host->scriptReply(QStringLiteral("iserv:cj"), status, body);
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    s->filterCheck->setChecked(false);
+    setArea(*s, 10, 10, 11, 12);
+    s->jobNameEdit->setText(QStringLiteral(" J %1 "));
+    BoxCloser boxes;
+    s->createJobButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return !s->createJobConn.isBusy() && boxes.seen.size() >= (icon ? 1 : 0); }, 5000));
+    QTest::qWait(30);
+    QCOMPARE(f.host->count(QStringLiteral("iserv:cj")), 1);
+    QCOMPARE(boxes.seen.size(), icon ? 1 : 0);
+    if (icon) {
+        QCOMPARE(int(boxes.seen[0].icon), icon);
+        QCOMPARE(boxes.seen[0].title, icon == QMessageBox::Warning ? QStringLiteral("Error: Cannot create job.")
+                                                                   : QStringLiteral("Job waiting."));
+        QVERIFY2(boxes.seen[0].text.startsWith(text), qPrintable(boxes.seen[0].text));
+    }
+    QCOMPARE(s->jobNameEdit->text(), kept ? QStringLiteral(" J %1 ") : QString());
+    QCOMPARE(s->corner2.y, kept ? 12.0f : 0.0f);
+    QCOMPARE(s->movieCount, kept ? 2 : 0);
+}
+
+QTEST_MAIN(TestSessionJobs)
+#include "tst_session_jobs.moc"

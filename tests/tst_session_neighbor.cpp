@@ -1,0 +1,242 @@
+// The neighbour mosaic and the calibration correction against the simulated host.
+#include "BoxCloser.h"
+#include "SessionFixture.h"
+
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QStatusBar>
+
+class TestSessionNeighbor : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void mosaicAndCalibrationLoop();
+    void scanEnds_data();
+    void scanEnds();
+    void correctionRefused_data();
+    void correctionRefused();
+    void correctionReplies_data();
+    void correctionReplies();
+};
+
+namespace {
+
+bool scanDone(Session* s)
+{
+    return s->neighborIndex < 0 && s->neighborButton->isEnabled() && !s->neighMoveConn.isBusy()
+           && !s->neighborJPEG.request()->isBusy();
+}
+
+// The whole-slide pixel at which the camera shows stage point p of "heart21" on "dark".
+QPointF truePixel(World& w, const CoordinateTriple& p)
+{
+    const QPointF stage(p.x, p.y);
+    return w.slide(QStringLiteral("heart21"))->fiducials().stageToPixel(w.slidePoint("dark", "heart21", stage));
+}
+
+double pixelError(World& w, Session* s)
+{
+    const QPointF shown = s->highRes->physicalToImagePixel(s->physical);
+    const QPointF d = shown - truePixel(w, s->physical);
+    return std::max(std::abs(d.x()), std::abs(d.y()));
+}
+
+void drag(QWidget* w, QPoint from, QPoint to)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, from, w->mapToGlobal(from), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, to, w->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, w->mapToGlobal(to), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QApplication::sendEvent(w, &move);
+    QApplication::sendEvent(w, &release);
+}
+
+} // namespace
+
+void TestSessionNeighbor::initTestCase()
+{
+    qRegisterMetaType<CoordinateTriple>("CoordinateTriple&");
+    qRegisterMetaType<QImage>("QImage&");
+}
+
+// "dark" holds "heart21" off its calibration: the mosaic shows where the stage really is, the
+// user drags the view there, and the correction makes the view agree with the camera.
+void TestSessionNeighbor::mosaicAndCalibrationLoop()
+{
+    SessionFixture f(QStringLiteral("dark"));
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    World& w = f.host->world();
+    QVERIFY2(pixelError(w, s) > 8, "the slide should sit visibly off its calibration");
+
+    f.host->clearLog();
+    const float cx = s->physical.x, cy = s->physical.y;
+    s->neighborButton->click();
+    QVERIFY(!s->frameGrabButton->isEnabled());
+    QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 30000));
+
+    // 36 blocking moves in reading order over 5 x 7 fields of 5120 x 3840, then the centre.
+    const auto moves = f.host->requests(QStringLiteral("iserv:m"));
+    QCOMPARE(moves.size(), 36);
+    for (int k = 0; k < 36; ++k) {
+        const float x = k == 35 ? cx : cx + float(k % 5 - 2) * 5120.0f;
+        const float y = k == 35 ? cy : cy + float(k / 5 - 3) * 3840.0f;
+        QCOMPARE(moves[k].value("b"), QStringLiteral("y"));
+        QCOMPARE(moves[k].value("x"), QString::asprintf("%f", double(x)));
+        QCOMPARE(moves[k].value("y"), QString::asprintf("%f", double(y)));
+    }
+    QVERIFY(w.checkRequest(QStringLiteral("session"), "guest", "dark", moves[20].value("auth")));
+    QCOMPARE(f.host->count(QStringLiteral("iserv:p")), 36);
+    for (int k = 1; k <= 35; ++k)
+        QVERIFY2(!s->neighborVideo->tile(k)->sourceImage.isNull(), qPrintable(QString::number(k)));
+    QVERIFY(s->neighborVideo->isVisible());
+    QVERIFY(s->highRes->showSelection);
+    QCOMPARE(s->highRes->selA, s->highRes->physicalToImagePixel(CoordinateTriple(cx - 10240, cy - 11520, 0)));
+    QCOMPARE(s->highRes->selB, s->highRes->physicalToImagePixel(CoordinateTriple(cx + 10240, cy + 11520, 0)));
+    QVERIFY(s->correctButton->isEnabled() && s->refPreviewButton->isEnabled());
+    QCOMPARE(s->statusBar()->currentMessage(), QString());
+
+    // The view moves by twice the mouse distance: drag it by about half the slide's offset.
+    const QPoint offset = w.placements.value(QStringLiteral("heart21.dark"));
+    QVERIFY(!offset.isNull());
+    const QPoint from(150, 150);
+    drag(s->highRes, from, from + QPoint(offset.x() / 2, (offset.y() + 1) / 2));
+    BoxCloser boxes;
+    s->correctButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Correction Successful."));
+    QCOMPARE(f.host->count(QStringLiteral("icount:ca")), 1);
+
+    s->refPreviewButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return !s->moveConn.isBusy() && f.idle(); }, 10000));
+    QVERIFY(f.waitIdle());
+    QVERIFY2(pixelError(w, s) <= 2, qPrintable(QString::number(pixelError(w, s))));
+}
+
+void TestSessionNeighbor::scanEnds_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("frame fails") << "iserv:p" << 500 << QByteArray("<html>error</html>") << "video frame";
+    QTest::newRow("move refused") << "iserv:m" << 200 << QByteArray("-N") << "did not make a move";
+    QTest::newRow("move fails") << "iserv:m" << 503 << QByteArray() << "did not make a move";
+}
+
+void TestSessionNeighbor::scanEnds()
+{
+    QFETCH(QString, route);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, line);
+    SessionFixture f(QStringLiteral("tall"));
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    f.host->scriptReply(route, status, body);
+    f.host->clearLog();
+    s->neighborButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 10000));
+    QTest::qWait(50);
+    QCOMPARE(f.host->count(QStringLiteral("iserv:m")), 1);
+    QVERIFY(s->sysInfoBox->toPlainText().contains(line));
+    QVERIFY(s->frameGrabButton->isEnabled());
+    QCOMPARE(s->statusBar()->currentMessage(), QString());
+}
+
+void TestSessionNeighbor::correctionRefused_data()
+{
+    QTest::addColumn<bool>("mosaic");
+    QTest::addColumn<QString>("x");
+    QTest::addColumn<QString>("slide");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no mosaic yet") << false << "" << ""
+                                   << "You haven't clicked the \"Display Neighbor\" button yet.";
+    QTest::newRow("field not a number") << true << "3O.5" << "" << "The X and Y fields must hold numbers.";
+    QTest::newRow("previews on a library slide") << true << "" << "L0001"
+                                                 << "The previews do not show the slide under the microscope.";
+}
+
+void TestSessionNeighbor::correctionRefused()
+{
+    QFETCH(bool, mosaic);
+    QFETCH(QString, x);
+    QFETCH(QString, slide);
+    QFETCH(QString, text);
+    SessionFixture f(QStringLiteral("dark"));
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    s->neighborsDone = mosaic;
+    s->neighborCentre = s->physical;
+    if (!x.isEmpty())
+        s->xCoord->setText(x);
+    if (!slide.isEmpty())
+        s->curSlide = slide;
+    BoxCloser boxes;
+    s->correctButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Warning);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Correction failed."));
+    QVERIFY2(boxes.seen[0].text.startsWith(text), qPrintable(boxes.seen[0].text));
+    QVERIFY(!s->calibConn.isBusy());
+    QTest::qWait(50);
+    QCOMPARE(f.host->count(QStringLiteral("icount:ca")), 0);
+}
+
+void TestSessionNeighbor::correctionReplies_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("icon");      // 0: no box
+    QTest::addColumn<QString>("text");
+    QTest::newRow("+") << 200 << QByteArray("+OK") << int(QMessageBox::Information)
+                       << "The Kelvry system has successfully reset the calibration for the slide S%1.\n"
+                          "The translation terms are as follows:\n\n       dx: ";
+    QTest::newRow("-F") << 200 << QByteArray("-F") << int(QMessageBox::Warning)
+                        << "The Kelvry system cannot reset calibration temporarily, please try again later or "
+                           "contact system administrator.";
+    QTest::newRow("-N") << 200 << QByteArray("-N\n") << int(QMessageBox::Warning) << "Cannot open fiducial file.";
+    QTest::newRow("-Q") << 200 << QByteArray("-Q") << 0 << "";
+    QTest::newRow("error page") << 500 << QByteArray("<html><body>-F</body></html>") << int(QMessageBox::Warning)
+                                << "The Kelvry system could not be reached";
+}
+
+// Unchanged fields send no offset; a slide whose name holds a placeholder keeps it.
+void TestSessionNeighbor::correctionReplies()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(int, icon);
+    QFETCH(QString, text);
+    SessionFixture f(QStringLiteral("dark"));
+    f.info.scope.slides = QStringList{QStringLiteral("S%1"), QStringLiteral("heart21")};
+    f.host->scriptReply(QStringLiteral("icount:ca"), status, body);
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    s->neighborsDone = true;
+    s->neighborCentre = s->physical;
+    BoxCloser boxes;
+    s->correctButton->click();
+    QCOMPARE(s->statusBar()->currentMessage(),
+             QStringLiteral("The Kelvry system is correcting calibration, please be patient..."));
+    QVERIFY(QTest::qWaitFor([&] { return !s->calibConn.isBusy() && boxes.seen.size() >= (icon ? 1 : 0); }, 5000));
+    QTest::qWait(50);
+    QCOMPARE(f.queries(QStringLiteral("icount:ca")),
+             QList<QByteArray>{"f=ca&xc=0.0000&yc=0.0000&l=guest&sli=S%251&sc=dark"});
+    QCOMPARE(s->statusBar()->currentMessage(), QStringLiteral("Ready."));
+    QCOMPARE(boxes.seen.size(), icon ? 1 : 0);
+    if (!icon)
+        return;
+    QCOMPARE(int(boxes.seen[0].icon), icon);
+    QVERIFY2(boxes.seen[0].text.startsWith(text), qPrintable(boxes.seen[0].text));
+    // The fields' four decimals may leave a fraction of a unit: "-0.0000 mm" is fine.
+    static const QRegularExpression terms(QStringLiteral("dx: -?0\\.0000 mm \\(0 Pixel\\)\n       dy: -?0\\.0000 mm \\(0 Pixel\\)$"));
+    if (body == "+OK")
+        QVERIFY2(boxes.seen[0].text.contains(terms), qPrintable(boxes.seen[0].text));
+}
+
+QTEST_MAIN(TestSessionNeighbor)
+#include "tst_session_neighbor.moc"
