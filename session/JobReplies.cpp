@@ -55,7 +55,9 @@ QByteArray parseJobSlide(const char* data, int length)
 {
     const int n = textLength(data, length);
     int end = 0;
-    while (end < n && !isSpace(data[end]))
+    while (end < n && end <= MaxListEntry && !isSpace(data[end]))
         ++end;
+    if (end > MaxListEntry)
+        return {};
     return QByteArray(data, end);
 }

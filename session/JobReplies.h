@@ -24,5 +24,5 @@ constexpr int MaxListEntries = 10000;
 QList<QByteArray> parseListReply(const char* data, int length);
 
 // The job's slide: the first word of its point list, ended by any white space. Empty when the
-// reply starts with white space or holds nothing.
+// reply starts with white space, holds nothing or the word is longer than MaxListEntry bytes.
 QByteArray parseJobSlide(const char* data, int length);

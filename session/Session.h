@@ -46,6 +46,7 @@ public:
     QTimer controlTimer;
     MyHTTP timeConn;
     bool stackBusy = false;
+    bool neighborBusy = false;      // a neighbour scan runs
     bool neighborsDone = false;
     QPointer<VideoWindow> videoWindow;
     int zRemaining = 0;

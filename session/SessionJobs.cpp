@@ -142,10 +142,12 @@ void Session::handleCreateJob()
         return;
     }
     // One request per press: the request object carries one transfer at a time.
-    if (createJobConn.isBusy()) {
+    auto jobRequestBusy = [this] {
+        if (!createJobConn.isBusy())
+            return false;
         statusBar()->showMessage(QStringLiteral("The previous job request is still under way."));
-        return;
-    }
+        return true;
+    };
 
     // The name goes out as typed, blanks included.
     const QString typedName = jobNameEdit->text();
@@ -156,6 +158,8 @@ void Session::handleCreateJob()
             statusBar()->showMessage(QStringLiteral("The microscope has no slide to create the job on."));
             return;
         }
+        if (jobRequestBusy())
+            return;
         const QString query = QStringLiteral("&ld=%1&tlx=%2&tly=%3&brx=%4&bry=%5")
                                   .arg(densityBox->value())
                                   .arg(double(corner1.x) * 10000.0, 0, 'f', 4)
@@ -169,10 +173,6 @@ void Session::handleCreateJob()
         return;
     }
 
-    if (curSlide.isEmpty()) {
-        statusBar()->showMessage(QStringLiteral("No slide is shown to filter the job on."));
-        return;
-    }
     statusBar()->showMessage(
         QStringLiteral("The Kelvry system is filtering nonsense image stack(s) you may acquire, please be patient..."));
     QString good;
@@ -185,6 +185,13 @@ void Session::handleCreateJob()
         return;
     }
     if (movieCount <= 0 || library)
+        return;
+    // Under "library" the job went to the local files; the request names the slide shown.
+    if (curSlide.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("No slide is shown to filter the job on."));
+        return;
+    }
+    if (jobRequestBusy())
         return;
     createJobConn.setUrl(iservUrl(QStringLiteral("f=cjf") + authPart()
                                   + QStringLiteral("&stl1=%1&stl2=%2").arg(good.size()).arg(bad.size())

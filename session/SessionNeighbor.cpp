@@ -14,6 +14,11 @@
 
 void Session::handleNeighborButton()
 {
+    // A press while a scan runs (the controls came back with a video frame) would restart it
+    // from a moved stage and put that frame into the first tile.
+    if (neighborBusy)
+        return;
+    neighborBusy = true;
     neighborsDone = true;
     if (neighborVideo)
         neighborVideo->show();
@@ -32,6 +37,7 @@ void Session::startNextNeighbor(QImage&)
     if (expired)
         return;
     if (neighborIndex < 0) {
+        neighborBusy = false;
         enableControls();
         statusBar()->clearMessage();
         return;
@@ -72,7 +78,12 @@ void Session::neighborFrameFailed()
 
 void Session::endNeighborScan(const QString& line)
 {
+    // No correction against an incomplete mosaic, nor a selection left from an earlier one.
     neighborIndex = -1;
+    neighborBusy = false;
+    neighborsDone = false;
+    highRes->showSelection = false;
+    highRes->redraw();
     if (!expired)
         enableControls();
     statusBar()->clearMessage();

@@ -753,17 +753,22 @@ void TestHighResPreview::libraryRefusals_data()
     QTest::addColumn<QString>("present");   // a file made before, under the base directory
     QTest::addColumn<bool>("presentIsDir");
     QTest::addColumn<HighResPreview::JobPoints>("result");
+    QTest::addColumn<QString>("slideName");
     using R = HighResPreview::JobPoints;
-    QTest::newRow("../x") << "../x" << "m" << "" << false << R::NotFileName;
-    QTest::newRow("..") << ".." << "m" << "" << false << R::NotFileName;
-    QTest::newRow("a\\b") << "a\\b" << "m" << "" << false << R::NotFileName;
-    QTest::newRow("tab") << "a\tb" << "m" << "" << false << R::NotFileName;
-    QTest::newRow("tissue file exists") << "j" << "m" << "/jobs/j" << false << R::Exists;
-    QTest::newRow("blank file exists") << "j" << "m" << "/bad_lib/j" << false << R::Exists;
-    QTest::newRow("a directory of the name") << "j" << "m" << "/bad_lib/j" << true << R::Exists;
-    QTest::newRow("unwritable directory") << "j" << "m" << "/bad_lib" << false << R::NotWritten;
-    QTest::newRow("strain beyond Latin-1") << "j" << QString::fromUtf8("Mus \u03a9") << "" << false << R::NotLatin1;
-    QTest::newRow("name beyond Latin-1") << QString::fromUtf8("j\u20ac") << "m" << "" << false << R::NotLatin1;
+    QTest::newRow("../x") << "../x" << "m" << "" << false << R::NotFileName << "S1";
+    QTest::newRow("..") << ".." << "m" << "" << false << R::NotFileName << "S1";
+    QTest::newRow("a\\b") << "a\\b" << "m" << "" << false << R::NotFileName << "S1";
+    QTest::newRow("tab") << "a\tb" << "m" << "" << false << R::NotFileName << "S1";
+    QTest::newRow("tissue file exists") << "j" << "m" << "/jobs/j" << false << R::Exists << "S1";
+    QTest::newRow("blank file exists") << "j" << "m" << "/bad_lib/j" << false << R::Exists << "S1";
+    QTest::newRow("a directory of the name") << "j" << "m" << "/bad_lib/j" << true << R::Exists << "S1";
+    QTest::newRow("unwritable directory") << "j" << "m" << "/bad_lib" << false << R::NotWritten << "S1";
+    QTest::newRow("strain beyond Latin-1") << "j" << QString::fromUtf8("Mus \u03a9") << "" << false << R::NotLatin1
+                                           << "S1";
+    QTest::newRow("name beyond Latin-1") << QString::fromUtf8("j\u20ac") << "m" << "" << false << R::NotLatin1
+                                         << "S1";
+    QTest::newRow("slide beyond Latin-1") << "j" << "m" << "" << false << R::NotLatin1Slide
+                                          << QString::fromUtf8("S\u20ac");
 }
 
 void TestHighResPreview::libraryRefusals()
@@ -773,6 +778,7 @@ void TestHighResPreview::libraryRefusals()
     QFETCH(QString, present);
     QFETCH(bool, presentIsDir);
     QFETCH(HighResPreview::JobPoints, result);
+    QFETCH(QString, slideName);
 
     JobDirs dirs;
     if (present == "/bad_lib") {                // a plain file where the directory should be
@@ -790,7 +796,7 @@ void TestHighResPreview::libraryRefusals()
     BoxCloser boxes;
     HighResPreview v;
     v.jobFilesDir = dirs.base;
-    v.slideName = "S1";
+    v.slideName = slideName;
     v.backup = slide(FourColumns);
     QString good, bad;
     QCOMPARE(v.buildJobPoints(CoordinateTriple(10, 10, 0), CoordinateTriple(12, 11, 0), 3, "library", name, strain,

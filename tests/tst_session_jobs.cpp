@@ -2,7 +2,10 @@
 #include "BoxCloser.h"
 #include "SessionFixture.h"
 
+#include <QDir>
+#include <QFile>
 #include <QStatusBar>
+#include <QTemporaryDir>
 
 class TestSessionJobs : public QObject
 {
@@ -14,6 +17,7 @@ private slots:
     void corners();
     void jobRequest();
     void filteredJob();
+    void libraryFilteredJob();
     void jobReplies_data();
     void jobReplies();
 };
@@ -184,6 +188,40 @@ void TestSessionJobs::filteredJob()
     for (const QPointF& p : blank)
         QVERIFY2(!w.pictureShowsTissue("tall", "liver01", p), qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
     QCOMPARE(w.job(QStringLiteral("row"))->stacks.size(), tissue.size());
+}
+
+// Under "library" a filtered job only goes to the local files: neither a request on its way nor
+// a missing slide name holds it up.
+void TestSessionJobs::libraryFilteredJob()
+{
+    SessionFixture f(QStringLiteral("tall"), QStringLiteral("library"), QStringLiteral("library"));
+    f.host->setDelay(QStringLiteral("iserv:cj"), 400);
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("jobs") && QDir(dir.path()).mkpath("bad_lib"));
+    s->highRes->jobFilesDir = dir.path();
+    s->strainEdit->setText(QStringLiteral("Mus"));
+    setArea(*s, 37, 24, 38, 26);
+    BoxCloser boxes;
+
+    s->filterCheck->setChecked(false);
+    s->jobNameEdit->setText(QStringLiteral("sent"));
+    s->createJobButton->click();
+    QVERIFY(s->createJobConn.isBusy());
+
+    s->filterCheck->setChecked(true);
+    s->curSlide.clear();
+    s->jobNameEdit->setText(QStringLiteral("local"));
+    s->createJobButton->click();
+    QVERIFY(s->createJobConn.isBusy());
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Job waiting."));
+    QVERIFY(QFile::exists(dir.path() + "/jobs/local"));
+    QVERIFY(QFile::exists(dir.path() + "/bad_lib/local"));
+    QVERIFY(QTest::qWaitFor([&] { return !s->createJobConn.isBusy(); }, 5000));
+    QCOMPARE(f.host->count(QStringLiteral("iserv:cj")), 1);
+    QCOMPARE(f.host->count(QStringLiteral("iserv:cjf")), 0);
 }
 
 void TestSessionJobs::jobReplies_data()

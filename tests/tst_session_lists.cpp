@@ -1,4 +1,5 @@
 // The job and slide lists of the "Stack Info" page and the slides their entries load.
+#include "JobReplies.h"
 #include "SessionFixture.h"
 
 #include <QListWidget>
@@ -124,7 +125,8 @@ void TestSessionLists::jobPicks()
     QCOMPARE(f.queries(QStringLiteral("icount:jl")), (QList<QByteArray>{"f=jl&j=J1002&c=1", "f=jl&j=J1001&c=1"}));
 
     struct Bad { int status; QByteArray body; };
-    for (const Bad& bad : {Bad{500, "S15 1 2\n"}, Bad{200, ""}, Bad{200, " S16 1 2\n"}}) {
+    const QByteArray longSlide = QByteArray(MaxListEntry + 1, 'S') + " 1 2\n";
+    for (const Bad& bad : {Bad{500, "S15 1 2\n"}, Bad{200, ""}, Bad{200, " S16 1 2\n"}, Bad{200, longSlide}}) {
         failing = bad.status;
         pointLists["J1002"] = bad.body;
         s->joblistBox->setCurrentRow(rowOf(s->joblistBox, "J1002"));
@@ -133,7 +135,7 @@ void TestSessionLists::jobPicks()
         s->joblistBox->setCurrentRow(rowOf(s->joblistBox, "J1001"));
         QVERIFY(QTest::qWaitFor([&] { return !s->jobConn.isBusy(); }, 5000));
     }
-    QCOMPARE(s->sysInfoBox->toPlainText().count(QStringLiteral("Error fetching the slide of the job")), 3);
+    QCOMPARE(s->sysInfoBox->toPlainText().count(QStringLiteral("Error fetching the slide of the job")), 4);
 
     s->curSlideButton->click();
     QCOMPARE(s->curSlide, QStringLiteral("liver01"));

@@ -76,6 +76,10 @@ void TestSessionNeighbor::mosaicAndCalibrationLoop()
     const float cx = s->physical.x, cy = s->physical.y;
     s->neighborButton->click();
     QVERIFY(!s->frameGrabButton->isEnabled());
+    // A press after a stray video frame gave the controls back changes nothing.
+    QVERIFY(QTest::qWaitFor([&] { return s->neighborIndex < 30; }, 30000));
+    s->neighborButton->setEnabled(true);
+    s->neighborButton->click();
     QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 30000));
 
     // 36 blocking moves in reading order over 5 x 7 fields of 5120 x 3840, then the centre.
@@ -138,6 +142,7 @@ void TestSessionNeighbor::scanEnds()
     Session* s = f.session;
     f.host->scriptReply(route, status, body);
     f.host->clearLog();
+    s->highRes->setSelection(0, 0, 1000, 1000);       // an earlier mosaic's
     s->neighborButton->click();
     QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 10000));
     QTest::qWait(50);
@@ -145,6 +150,11 @@ void TestSessionNeighbor::scanEnds()
     QVERIFY(s->sysInfoBox->toPlainText().contains(line));
     QVERIFY(s->frameGrabButton->isEnabled());
     QCOMPARE(s->statusBar()->currentMessage(), QString());
+    QVERIFY(!s->highRes->showSelection);
+    BoxCloser boxes;
+    s->correctButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("You haven't clicked the \"Display Neighbor\" button yet."));
 }
 
 void TestSessionNeighbor::correctionRefused_data()

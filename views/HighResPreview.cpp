@@ -686,6 +686,8 @@ QString HighResPreview::jobPointsProblem(JobPoints result)
         return QStringLiteral("The job name cannot be used as a file name.");
     case JobPoints::NotLatin1:
         return QStringLiteral("The job name and the strain may hold only Latin-1 characters.");
+    case JobPoints::NotLatin1Slide:
+        return QStringLiteral("The slide name cannot be written to the point files.");
     case JobPoints::Exists:
         return QStringLiteral("A job of this name is waiting already.\nPlease select another job name to try again!");
     case JobPoints::NotWritten:
@@ -719,8 +721,10 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
     if (library) {
         if (!isPlainFileName(jobName))
             return JobPoints::NotFileName;
-        if (!isLatin1(jobName) || !isLatin1(strain) || !isLatin1(slideName))
+        if (!isLatin1(jobName) || !isLatin1(strain))
             return JobPoints::NotLatin1;
+        if (!isLatin1(slideName))
+            return JobPoints::NotLatin1Slide;
         if (taken(tissuePath) || taken(blankPath))
             return JobPoints::Exists;
     }

@@ -101,7 +101,8 @@ public:
         NoGrid,         // density below 1: nothing sampled
         TooMany,        // the grid holds more than MaxJobPoints points: nothing sampled
         NotFileName,    // "library": the job name is not a plain file name
-        NotLatin1,      // "library": job name, strain or slide name is not Latin-1 text
+        NotLatin1,      // "library": job name or strain is not Latin-1 text
+        NotLatin1Slide, // "library": the slide name is not Latin-1 text
         Exists,         // "library": a file of this job exists already
         NotWritten,     // "library": the files could not be written
     };
