@@ -3,6 +3,7 @@
 #include "NeighborVideo.h"
 #include "ReserveTimeWin.h"
 #include "ScopeBrowser.h"
+#include "Session.h"
 #include "VideoWindow.h"
 
 #include <QTest>
@@ -37,6 +38,14 @@ void TestClippedTexts::everyTextFits_data()
         return d;
     });
     QTest::newRow("video window") << Form([] { return std::make_unique<VideoWindow>(); });
+    QTest::newRow("control window") << Form([] { return std::make_unique<Session>(nullptr, nullptr, Qt::Window); });
+    QTest::newRow("control window, corners set") << Form([] {
+        auto s = std::make_unique<Session>(nullptr, nullptr, Qt::Window);
+        s->PushButton6->setText(QStringLiteral("Change Top Left Corner"));
+        s->PushButton7->setText(QStringLiteral("Change Bottom Right Corner"));
+        s->jobLabel->setText(QStringLiteral("Celloidin ID"));
+        return s;
+    });
     QTest::newRow("neighbour window") << Form([] { return std::make_unique<NeighborVideo>(); });
 }
 
