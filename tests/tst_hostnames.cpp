@@ -3,6 +3,9 @@
 #include "sched_support.h"
 
 #include "HighResPreview.h"
+#include "NeighborVideo.h"
+#include "Session.h"
+#include "VideoWindow.h"
 #include "TestImages.h"
 
 #include <QTest>
@@ -85,6 +88,24 @@ void TestHostNames::namesGoBackAsSent()
     QCOMPARE(host->requests("/whole_slides/").value(0).rawPath, "/whole_slides/" + slideOnWire);
     QCOMPARE(host->requests("/fiducials/").value(0).rawPath, "/fiducials/" + slideOnWire + "." + scopeOnWire + ".new");
     QCOMPARE(host.queries("icount:sl"), QList<QByteArray>{"f=sl&s=" + slideOnWire});
+
+    // The control window: its query prefix and its first slide carry the same bytes.
+    SessionInfo info;
+    info.scope = rec;
+    info.host = host.field();
+    info.login = login;
+    info.password = QStringLiteral("pw");
+    info.baseQuery = SessionInfo::queryPrefix(login, rec.wireName);
+    host->clearLog();
+    Session* s = Session::openSession(info);
+    QTRY_VERIFY(!host->requests("/small_slides/").isEmpty());
+    QCOMPARE(host.queries("iserv:d"), QList<QByteArray>{loginOnWire + "&s=" + scopeOnWire + "&f=d"});
+    QCOMPARE(host->requests("/small_slides/").value(0).rawPath, "/small_slides/" + slideOnWire);
+    QCOMPARE(s->curSlide, slideShown);
+    QTRY_VERIFY(s->sysInfoConn.isBusy() == false && s->moveConn.isBusy() == false);
+    delete s->videoWindow.data();
+    delete s->neighborVideo.data();
+    delete s;
 }
 
 QTEST_MAIN(TestHostNames)
