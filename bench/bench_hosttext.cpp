@@ -1,14 +1,11 @@
 // Host text in the banner view: set and laid out, for an ordinary banner (the baseline), the
 // largest markup still laid out as markup, and hostile texts shown as their plain fallback.
 #include "HostText.h"
+#include "RatioReporter.h"
 
-#include <QApplication>
 #include <QTextDocument>
 #include <benchmark/benchmark.h>
 
-#include <map>
-#include <ostream>
-#include <string>
 
 namespace {
 
@@ -59,42 +56,9 @@ BENCHMARK(BM_LongRunsAtMarkupLimit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TwentyTwoNestedTables)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MegabyteLine)->Unit(benchmark::kMillisecond);
 
-// Prints each result as a multiple of the ordinary banner after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-                times[r.run_name.function_name] = r.GetAdjustedRealTime();
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const auto base = times.find("BM_OrdinaryBanner");
-        if (base == times.end() || base->second <= 0)
-            return;
-        GetOutputStream() << "\nTime as a multiple of BM_OrdinaryBanner:\n";
-        for (const auto& [name, t] : times)
-            GetOutputStream() << "  " << name << ": " << t / base->second << "\n";
-    }
-
-private:
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, {"BM_OrdinaryBanner"});
 }

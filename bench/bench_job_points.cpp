@@ -2,16 +2,13 @@
 // against the pixmap-to-image conversion that starts the call, and against a deep copy of
 // the slide image (memory speed) for scale.
 #include "HighResPreview.h"
+#include "RatioReporter.h"
 
-#include <QApplication>
 #include <QBuffer>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <benchmark/benchmark.h>
 
-#include <map>
-#include <ostream>
-#include <string>
 #include <vector>
 
 namespace {
@@ -88,58 +85,9 @@ void BM_BuildJobPoints(benchmark::State& state)
 }
 BENCHMARK(BM_BuildJobPoints)->Unit(benchmark::kMicrosecond);
 
-// Prints each result as a multiple of both baselines after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.error_occurred)
-                continue;
-            const bool mean = r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean";
-            if (r.run_type == Run::RT_Iteration || mean)
-                times[r.run_name.function_name] = r.GetAdjustedRealTime() * unitFactor(r.time_unit);
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        for (const char* base : {"BM_FirstStepConversion", "BM_SlideImageDeepCopy"}) {
-            const auto b = times.find(base);
-            if (b == times.end() || b->second <= 0)
-                continue;
-            GetOutputStream() << "\nTime as a multiple of " << base << ":\n";
-            for (const auto& [name, t] : times)
-                GetOutputStream() << "  " << name << ": " << t / b->second << "\n";
-        }
-    }
-
-private:
-    static double unitFactor(benchmark::TimeUnit u)
-    {
-        switch (u) {
-        case benchmark::kNanosecond: return 1;
-        case benchmark::kMicrosecond: return 1e3;
-        case benchmark::kMillisecond: return 1e6;
-        case benchmark::kSecond: return 1e9;
-        }
-        return 1;
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, {"BM_FirstStepConversion", "BM_SlideImageDeepCopy"});
 }

@@ -4,6 +4,7 @@
 #include "HighResPreview.h"
 #include "LowResPreview.h"
 #include "NeighborVideo.h"
+#include "RatioReporter.h"
 #include "ReplyText.h"
 #include "ScopeBrowser.h"
 #include "Session.h"
@@ -11,12 +12,9 @@
 #include "VideoView.h"
 #include "VideoWindow.h"
 
-#include <QApplication>
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <ostream>
-#include <string>
 #include <vector>
 
 namespace {
@@ -106,51 +104,18 @@ void BM_SessionBegin(benchmark::State& state)
 }
 BENCHMARK(BM_SessionBegin)->Unit(benchmark::kMillisecond);
 
-// Prints each result as a multiple of the log-in dialog after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.error_occurred)
-                continue;
-            const bool mean = r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean";
-            if (r.run_type == Run::RT_Iteration || mean)
-                times[r.run_name.function_name] = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const auto base = times.find("BM_LoginDialogOpen");
-        if (base == times.end() || base->second <= 0)
-            return;
-        GetOutputStream() << "\nTime as a multiple of BM_LoginDialogOpen (target: BM_SessionOpen within 6):\n";
-        for (const auto& [name, t] : times)
-            GetOutputStream() << "  " << name << ": " << t / base->second << "\n";
-        const auto open = times.find("BM_SessionOpen");
-        const auto begun = times.find("BM_SessionBegin");
-        if (open != times.end() && begun != times.end() && open->second > 0)
-            GetOutputStream() << "BM_SessionBegin as a multiple of BM_SessionOpen (target: within 1.2): "
-                              << begun->second / open->second << "\n";
-    }
-
-private:
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    RatioReporter reporter({"BM_LoginDialogOpen"}, "(target: BM_SessionOpen within 6)",
+                           [](std::ostream& out, const RatioReporter::Times& times) {
+                               const auto open = times.find("BM_SessionOpen");
+                               const auto begun = times.find("BM_SessionBegin");
+                               if (times.count("BM_LoginDialogOpen") && open != times.end() && begun != times.end()
+                                   && open->second > 0)
+                                   out << "BM_SessionBegin as a multiple of BM_SessionOpen (target: within 1.2): "
+                                       << begun->second / open->second << "\n";
+                           });
+    return runBenchmarks(argc, argv, &reporter);
 }

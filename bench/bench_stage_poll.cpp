@@ -4,12 +4,12 @@
 #include "HighResPreview.h"
 #include "LowResPreview.h"
 #include "NeighborVideo.h"
+#include "RatioReporter.h"
 #include "Session.h"
 #include "SimHost.h"
 #include "VideoView.h"
 #include "VideoWindow.h"
 
-#include <QApplication>
 #include <QPainter>
 #include <QTest>
 #include <benchmark/benchmark.h>
@@ -208,13 +208,6 @@ BENCHMARK(BM_StagePollOverBlit)->Unit(benchmark::kMicrosecond)->Repetitions(5)->
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
     std::printf("Target: the median ratio of BM_StagePollOverBlit within 3.\n");
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    sessionSlot().reset();
-    return 0;
+    return runBenchmarks(argc, argv, nullptr, [] { sessionSlot().reset(); });
 }

@@ -1,16 +1,13 @@
 // Video view processing on a 1280 x 960 frame, against a plain copy of the frame (memory speed)
 // and against the pixel-at-a-time reference.
+#include "RatioReporter.h"
 #include "VideoReference.h"
 #include "VideoView.h"
 
-#include <QApplication>
 #include <QRandomGenerator>
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <map>
-#include <ostream>
-#include <string>
 #include <vector>
 
 namespace {
@@ -132,57 +129,9 @@ void BM_ReferenceControlChange(benchmark::State& state)
 }
 BENCHMARK(BM_ReferenceControlChange)->Unit(benchmark::kMillisecond);
 
-// Prints each result as a multiple of the plain copy after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        // Single runs, or the mean of repetitions when there are several.
-        for (const Run& r : runs) {
-            if (r.error_occurred)
-                continue;
-            const bool mean = r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean";
-            if (r.run_type == Run::RT_Iteration || mean)
-                times[r.run_name.function_name] = r.GetAdjustedRealTime() * unitFactor(r.time_unit);
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const auto base = times.find("BM_PlainCopy");
-        if (base == times.end() || base->second <= 0)
-            return;
-        GetOutputStream() << "\nTime as a multiple of BM_PlainCopy:\n";
-        for (const auto& [name, t] : times)
-            GetOutputStream() << "  " << name << ": " << t / base->second << "\n";
-    }
-
-private:
-    static double unitFactor(benchmark::TimeUnit u)
-    {
-        switch (u) {
-        case benchmark::kNanosecond: return 1;
-        case benchmark::kMicrosecond: return 1e3;
-        case benchmark::kMillisecond: return 1e6;
-        case benchmark::kSecond: return 1e9;
-        }
-        return 1;
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, {"BM_PlainCopy"});
 }
