@@ -76,6 +76,9 @@ void BM_SessionBegin(benchmark::State& state)
     SessionInfo info;
     info.scope.name = QStringLiteral("tall");
     info.scope.slides = w.scope(info.scope.name)->slides;
+    info.scope.wireName = info.scope.name.toUtf8();
+    for (const QString& slide : info.scope.slides)
+        info.scope.wireSlides.append(slide.toUtf8());
     info.host = host.hostField();
     info.login = info.password = QStringLiteral("guest");
     info.baseQuery = QStringLiteral("/cgi-bin/iserv?l=guest&s=tall&");
