@@ -543,7 +543,7 @@ void ScopeBrowser::getSticket()
 
 void ScopeBrowser::gotSticket()
 {
-    if (!sticketFor || !checkHTTP(sticketConn))
+    if (ending || !sticketFor || !checkHTTP(sticketConn))
         return;
     const std::optional<quint32> ticket = parseSchedulingTicket(sticketConn->data(), sticketConn->length());
     if (!ticket) {
@@ -560,7 +560,7 @@ void ScopeBrowser::gotSticket()
 void ScopeBrowser::reserveNow()
 {
     // Reserves the microscope whose scheduling ticket keys `auth`.
-    if (!sticketFor || reserveConn->isBusy())
+    if (ending || !sticketFor || reserveConn->isBusy())
         return;
     reserveFor = sticketFor;
     const QString a = auth.requestString();
@@ -574,12 +574,12 @@ void ScopeBrowser::reserveNow()
 
 void ScopeBrowser::reserveNowResponse()
 {
-    if (!reserveFor || !checkHTTP(reserveConn))
+    if (ending || !reserveFor || !checkHTTP(reserveConn))
         return;
     const ReservationReply reply = parseReservation(reserveConn->data(), reserveConn->length());
     if (reply.granted) {
         // Set before the box: ticks and replies keep arriving while it is open.
-        ScopeTimer& t = ensureEntry(reserveFor->scope.name);
+        ScopeTimer& t = ensureEntry(reserveFor->scope.name, reserveFor->scope.wireName);
         t.active = true;
         if (t.start != -1 && t.start <= Clock::now())
             t.announced = true;         // a stored window now running must not beep late
@@ -628,7 +628,7 @@ void ScopeBrowser::startsession()
 
 void ScopeBrowser::authOrNot()
 {
-    if (!ticketFor || !checkHTTP(ticketConn))
+    if (ending || !ticketFor || !checkHTTP(ticketConn))
         return;
     const Asked asked = *ticketFor;
     const SessionTicketReply reply = parseSessionTicket(ticketConn->data(), ticketConn->length());
