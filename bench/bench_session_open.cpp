@@ -8,6 +8,7 @@
 #include "ReplyText.h"
 #include "ScopeBrowser.h"
 #include "Session.h"
+#include "SessionFixture.h"
 #include "SimHost.h"
 #include "VideoView.h"
 #include "VideoWindow.h"
@@ -73,15 +74,7 @@ void BM_SessionBegin(benchmark::State& state)
     }
     World& w = host.world();
     const QByteArray ticketReply = "+OK " + QByteArray::number(w.issueTicket("session", "guest", "tall"), 16);
-    SessionInfo info;
-    info.scope.name = QStringLiteral("tall");
-    info.scope.slides = w.scope(info.scope.name)->slides;
-    info.scope.wireName = info.scope.name.toUtf8();
-    for (const QString& slide : info.scope.slides)
-        info.scope.wireSlides.append(slide.toUtf8());
-    info.host = host.hostField();
-    info.login = info.password = QStringLiteral("guest");
-    info.baseQuery = QStringLiteral("/cgi-bin/iserv?l=guest&s=tall&");
+    SessionInfo info = sessionInfoFor(host, QStringLiteral("tall"), QStringLiteral("guest"), QStringLiteral("guest"));
     for (auto _ : state) {
         info.ticket = ReplyText(ticketReply).hexAt(3).value_or(0);
         Session* s = Session::openSession(info);

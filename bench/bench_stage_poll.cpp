@@ -6,6 +6,7 @@
 #include "NeighborVideo.h"
 #include "RatioReporter.h"
 #include "Session.h"
+#include "SessionFixture.h"
 #include "SimHost.h"
 #include "VideoView.h"
 #include "VideoWindow.h"
@@ -81,16 +82,8 @@ struct PollSession
         host.scriptReply(QStringLiteral("iserv:w"), 200, "+OK 378350 251625 15000", 10 * 60 * 1000);
         World& w = host.world();
         w.book(QStringLiteral("tall"), {QStringLiteral("guest"), w.now() - 60, 3600});
-        SessionInfo info;
-        info.scope.name = QStringLiteral("tall");
-        info.scope.slides = w.scope(info.scope.name)->slides;
-        info.scope.wireName = info.scope.name.toUtf8();
-        for (const QString& slide : info.scope.slides)
-            info.scope.wireSlides.append(slide.toUtf8());
-        info.host = host.hostField();
-        info.login = info.password = QStringLiteral("guest");
+        SessionInfo info = sessionInfoFor(host, QStringLiteral("tall"), QStringLiteral("guest"), QStringLiteral("guest"));
         info.ticket = w.issueTicket(QStringLiteral("session"), info.login, info.scope.name);
-        info.baseQuery = QStringLiteral("/cgi-bin/iserv?l=guest&s=tall&");
         s = Session::openSession(info);
         // The stage crosses the slide: every reply moves x and y.
         for (int i = 0; i < 64; ++i)

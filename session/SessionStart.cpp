@@ -106,12 +106,7 @@ void Session::sysInfoArrived()
     sysInfoBox->append(QStringLiteral("\n-----------------------------------------------------------\n"
                                       "Beginning control session.\n"
                                       "-----------------------------------------------------------\n"));
-    // Host text: laid out as markup only within the bounds, else shown as plain text.
-    const QString text = HostBytes::shown(reply.text);
-    sysInfoBox->append(HostMarkup::layoutSafe(reply.text)
-                           ? text
-                           : Qt::convertFromPlainText(HostBytes::shown(HostMarkup::plainFallback(reply.text)),
-                                                      Qt::WhiteSpacePre));
+    sysInfoBox->appendHostText(HostBytes::shown(reply.text));
 }
 
 void Session::changeVideoFormat(int code)

@@ -1,5 +1,7 @@
 #include "HostText.h"
 
+#include <QTextDocument>
+
 #include <cstring>
 
 namespace {
@@ -251,6 +253,15 @@ void HostTextEdit::setHostText(const QString& text)
         setText(text);
     else
         setPlainText(QString::fromUtf8(HostMarkup::plainFallback(bytes)));
+}
+
+void HostTextEdit::appendHostText(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (HostMarkup::layoutSafe(bytes))
+        append(text);
+    else
+        append(Qt::convertFromPlainText(QString::fromUtf8(HostMarkup::plainFallback(bytes)), Qt::WhiteSpacePre));
 }
 
 QVariant HostTextBrowser::loadResource(int, const QUrl&)

@@ -39,6 +39,8 @@ public:
     // setText (rich text when it looks like markup) for a text within HostMarkup's bounds,
     // else its plain fallback.
     void setHostText(const QString& text);
+    // append, as a paragraph of its own, under the same bounds.
+    void appendHostText(const QString& text);
 };
 
 class HostTextBrowser : public QTextBrowser

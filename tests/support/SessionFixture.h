@@ -7,10 +7,33 @@
 #include "NeighborVideo.h"
 #include "Session.h"
 #include "TestHost.h"
-#include "Url.h"
 #include "VideoWindow.h"
 
 #include <QTest>
+
+// What the log-in dialog hands over for `login` on the simulated `scope`, the ticket aside:
+// the record as the host lists it (names as their UTF-8 bytes), the host and the query prefix.
+inline SessionInfo sessionInfoFor(SimHost& host, const QString& scope, const QString& login,
+                                  const QString& password)
+{
+    SessionInfo info;
+    info.scope.name = scope;
+    info.scope.wireName = scope.toUtf8();
+    if (const SimScope* s = host.world().scope(scope)) {
+        info.scope.slides = s->slides;
+        for (const QString& slide : s->slides)
+            info.scope.wireSlides.append(slide.toUtf8());
+        info.scope.description = s->description;
+        info.scope.reservable = s->reservable;
+        info.scope.maxMinutes = s->maxMinutes;
+        info.scope.maxMinutesText = QString::number(s->maxMinutes);
+    }
+    info.host = host.hostField();
+    info.login = login;
+    info.password = password;
+    info.baseQuery = SessionInfo::queryPrefix(login, info.scope.wireName);
+    return info;
+}
 
 struct SessionFixture
 {
@@ -24,27 +47,13 @@ struct SessionFixture
     explicit SessionFixture(const QString& scope = QStringLiteral("tall"),
                             const QString& login = QStringLiteral("guest"),
                             const QString& password = QStringLiteral("guest"))
+        : info(sessionInfoFor(*host, scope, login, password))
     {
         World& w = host->world();
-        info.scope.name = scope;
-        info.scope.wireName = scope.toUtf8();
-        if (const SimScope* s = w.scope(scope)) {
-            info.scope.slides = s->slides;
-            for (const QString& slide : s->slides)
-                info.scope.wireSlides.append(slide.toUtf8());
-            info.scope.description = s->description;
-            info.scope.reservable = s->reservable;
-            info.scope.maxMinutes = s->maxMinutes;
-            info.scope.maxMinutesText = QString::number(s->maxMinutes);
-        }
         const qint64 now = w.now();
         if (!w.current(scope, login, now))
             w.book(scope, {login, now - 60, 3600});
         info.ticket = w.issueTicket(QStringLiteral("session"), login, scope);
-        info.host = host.field();
-        info.login = login;
-        info.password = password;
-        info.baseQuery = SessionInfo::queryPrefix(login, info.scope.wireName);
     }
 
     ~SessionFixture()
