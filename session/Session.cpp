@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStatusBar>
+#include <QTabBar>
 
 Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl) : QMainWindow(parent, fl)
 {
@@ -19,6 +20,9 @@ Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl) : QMainW
     auto* fieldStyle = new PanelCacheStyle(this);
     for (QLineEdit* field : {xCoord, yCoord, zCoord})
         field->setStyle(fieldStyle);
+    // The five tabs in one row at Debian's default fonts; where this face is missing they elide.
+    Stack_Acquisition->tabBar()->setStyleSheet(QStringLiteral(
+        "QTabBar { font-family: \"DejaVu Sans Condensed\"; font-size: 8pt; } QTabBar::tab { padding: 4px; }"));
     languageChange();
     resize(QSize(800, 600).expandedTo(minimumSizeHint()));
 
