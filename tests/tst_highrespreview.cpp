@@ -96,6 +96,29 @@ QPoint px(const HighResPreview& v, float x, float y) { return v.physicalToImageP
 
 const QByteArray Offset = "100 80 2960 80 100 1980 2960 1980 75.67 50.325";
 
+// What the view last painted: the picture and the pixel it centred on.
+struct LastPaint : QObject
+{
+    HighResPreview& v;
+    qint64 picture = 0;
+    QPoint centre;
+    explicit LastPaint(HighResPreview& view) : v(view)
+    {
+        v.installEventFilter(this);
+        v.show();
+        if (!QTest::qWaitForWindowExposed(&v))
+            qFatal("the view is not shown");
+    }
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint) {
+            picture = v.pixmap.cacheKey();
+            centre = v.physicalToPixel(v.location);
+        }
+        return false;
+    }
+};
+
 // A slide whose pixel columns left of `darkUpTo` have the colour `dark`, the rest white.
 QPixmap slide(int darkUpTo, QRgb dark = qRgb(40, 40, 40))
 {
@@ -494,6 +517,29 @@ void TestHighResPreview::dotsAfterLateCalibration()
     QCOMPARE(v->list1, QVector<QPoint>{red});
     QCOMPARE(v->list2, QVector<QPoint>{green});
     QVERIFY(isRed(at(v->pixmap, red)) && isGreen(at(v->pixmap, green)) && !isRed(at(v->pixmap, early)));
+
+    // A slide whose image does not come: its calibration shows as soon as it is read, and the
+    // previous slide's dots are not drawn again under it.
+    LastPaint painted(*v);
+    site.add("/fiducials/S2.scopeA.new", Offset);
+    const QVector<QPoint> dots = v->list1 + v->list2;
+    qint64 picture = v->pixmap.cacheKey();
+    QVERIFY(show(*v, "S2"));
+    QCOMPARE(v->originX, 100.0);
+    QCOMPARE(painted.centre, v->physicalToPixel(v->location));
+    QCOMPARE(v->list1 + v->list2, dots);
+    QCOMPARE(v->pixmap.cacheKey(), picture);
+
+    // Nor are the lists of an image that were on their way when the slide changed.
+    site.add("/whole_slides/S3", white);
+    site.add("sl:S3", "S 200000 100000\n", 600);
+    site.add("sbl:S3", "S 300000 150000\n", 600);
+    load(*v, "S3");
+    QVERIFY(site.waitCount("icount:sbl", 3));
+    picture = v->pixmap.cacheKey();
+    QVERIFY(show(*v, "S2"));
+    QCOMPARE(v->pixmap.cacheKey(), picture);
+    QCOMPARE(site.host->count("icount:sl"), 3);
 }
 
 void TestHighResPreview::readPointList_data()
@@ -661,6 +707,7 @@ void TestHighResPreview::jobPoints()
 
     HighResPreview v;
     v.resize(383, 270);
+    LastPaint painted(v);
     v.backup = slide(darkUpTo);
     v.pixmap = v.backup;
     v.setCorner1(CoordinateTriple(10, 10, 0));
@@ -671,8 +718,10 @@ void TestHighResPreview::jobPoints()
     QCOMPARE(g, "G;" + good);
     QCOMPARE(b, "B;" + bad);
     QCOMPARE(HighResPreview::jobPointsProblem(result).isEmpty(), result == HighResPreview::JobPoints::Listed);
-    if (result == HighResPreview::JobPoints::Listed)   // the tissue test saw the slide without the overlay
-        QCOMPARE(v.pixmap.cacheKey(), v.backup.cacheKey());
+    // The tissue test saw the slide without the overlay; a refusal shows it so.
+    QCOMPARE(v.pixmap.cacheKey(), v.backup.cacheKey());
+    if (result != HighResPreview::JobPoints::Listed)
+        QCOMPARE(painted.picture, v.pixmap.cacheKey());
 }
 
 void TestHighResPreview::tissueTest_data()
@@ -795,13 +844,20 @@ void TestHighResPreview::libraryRefusals()
 
     BoxCloser boxes;
     HighResPreview v;
+    v.resize(383, 270);
+    LastPaint painted(v);
     v.jobFilesDir = dirs.base;
     v.slideName = slideName;
-    v.backup = slide(FourColumns);
+    v.pixmap = v.backup = slide(FourColumns);
+    v.setCorner1(CoordinateTriple(10, 10, 0));
+    v.setCorner2(CoordinateTriple(12, 11, 0));
     QString good, bad;
     QCOMPARE(v.buildJobPoints(CoordinateTriple(10, 10, 0), CoordinateTriple(12, 11, 0), 3, "library", name, strain,
                               good, bad),
              result);
+    // The view shows the slide as before the acquisition rectangle was drawn.
+    QCOMPARE(v.pixmap.cacheKey(), v.backup.cacheKey());
+    QCOMPARE(painted.picture, v.pixmap.cacheKey());
     QVERIFY(!HighResPreview::jobPointsProblem(result).isEmpty());
     QCOMPARE(dirs.tree(), before);
     if (!present.isEmpty() && !presentIsDir && present != "/bad_lib")

@@ -138,6 +138,13 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
 {
     slideWireName = wireSlide;
     slideName = HostBytes::shown(wireSlide);
+    // The shown image keeps its dots; its point lists, read or on their way, are not drawn
+    // again, since this slide's calibration would put them in the wrong places.
+    haveLists = false;
+    points1.clear();
+    points2.clear();
+    ++imageGeneration;
+    slideImageIn = false;
     requestImage();
     requestFiducials();
     redraw();
@@ -213,7 +220,11 @@ void HighResPreview::loadFiducials()
         useFallbackCalibration();
     }
     calibrationCurrent = true;
-    drawLists();
+    // The view is centred by the calibration in force: show it now.
+    if (haveLists)
+        drawLists();
+    else
+        redraw();
 }
 
 void HighResPreview::useFallbackCalibration()
@@ -326,6 +337,7 @@ void HighResPreview::loadPixmap(QPixmap& pm)
     pixmap = pm;
     backup = pixmap;
     cleanImage = pm;
+    slideImageIn = true;
     haveLists = false;
     points1.clear();
     points2.clear();
@@ -392,7 +404,8 @@ void HighResPreview::markUpPixmap()
         return;
     listsPending = false;
     if (listsGeneration != imageGeneration) {
-        requestLists();
+        if (slideImageIn)
+            requestLists();
         return;
     }
     if (!counts1.succeeded() || !counts2.succeeded())
@@ -700,8 +713,15 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
                                                          QString login, QString jobName, QString strain,
                                                          QString& good, QString& bad)
 {
+    // The tissue test sees the point-list dots, not the overlays; a refused job leaves the
+    // view showing the same.
+    pixmap = backup;
+    const auto refuse = [this](JobPoints why) {
+        redraw();
+        return why;
+    };
     if (density < 1)
-        return JobPoints::NoGrid;
+        return refuse(JobPoints::NoGrid);
     // The grid in stage units: starts stored as floats, ends and step in double.
     const double x0 = double(c1.x) * 10000.0;
     const double y0 = double(c1.y) * 10000.0;
@@ -712,7 +732,7 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
     if (startsFit && x0 < xEnd && y0 < yEnd) {
         const double pointsAtMost = (std::floor((xEnd - x0) / step) + 2) * (std::floor((yEnd - y0) / step) + 2);
         if (!(pointsAtMost <= MaxJobPoints))
-            return JobPoints::TooMany;
+            return refuse(JobPoints::TooMany);
     }
 
     const bool library = login == QLatin1String("library");
@@ -720,17 +740,15 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
     const QString blankPath = jobFilesDir + QStringLiteral("/bad_lib/") + jobName;
     if (library) {
         if (!isPlainFileName(jobName))
-            return JobPoints::NotFileName;
+            return refuse(JobPoints::NotFileName);
         if (!isLatin1(jobName) || !isLatin1(strain))
-            return JobPoints::NotLatin1;
+            return refuse(JobPoints::NotLatin1);
         if (!isLatin1(slideName))
-            return JobPoints::NotLatin1Slide;
+            return refuse(JobPoints::NotLatin1Slide);
         if (taken(tissuePath) || taken(blankPath))
-            return JobPoints::Exists;
+            return refuse(JobPoints::Exists);
     }
 
-    // The tissue test sees the point-list dots, not the overlays.
-    pixmap = backup;
     slideImage = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
     const ImageMapping mapping(*this);
     const uchar* bits = slideImage.constBits();
@@ -794,7 +812,7 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
         return JobPoints::Listed;
     }
     if (!writeJobFiles(tissuePath, tissueText, blankPath, blankText))
-        return JobPoints::NotWritten;
+        return refuse(JobPoints::NotWritten);
     Alerts::information(this, QStringLiteral("Job waiting."),
                         QStringLiteral("You may receive an email for your job information as soon as your job is complete."));
     return JobPoints::Written;

@@ -175,11 +175,12 @@ private:
     bool fiducialsStale = false;
     QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
-    // Each slide image that arrives starts a new generation; a pair of point lists is drawn
-    // only for the generation it was sent for, once both have arrived.
+    // Each slide change and each slide image that arrives starts a new generation; a pair of
+    // point lists is drawn only for the generation it was sent for, once both have arrived.
     int imageGeneration = 0;
     int listsGeneration = 0;
     bool listsPending = false;
+    bool slideImageIn = false;  // the current slide's image has arrived
 
     // The dots are drawn once both the current image's lists and the current slide's
     // calibration are in, and again whenever that calibration is computed anew.
