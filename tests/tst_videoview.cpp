@@ -7,7 +7,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -72,6 +76,7 @@ struct SaveDriver
     QString path;
     bool replace = false;
     QStringList boxes;          // texts of every message box seen
+    std::function<void(QFileDialog*)> inspect;  // runs on each file dialog before it is answered
     QTimer timer;
 
     SaveDriver()
@@ -87,6 +92,8 @@ struct SaveDriver
             return;
         w->setProperty("brolt_seen", true);
         if (auto* dlg = qobject_cast<QFileDialog*>(w)) {
+            if (inspect)
+                inspect(dlg);
             dlg->selectFile(path);
             close(dlg, path.isEmpty() ? "reject" : "accept");
         } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
@@ -396,7 +403,24 @@ void TestVideoView::saveImage()
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     const QByteArray before = contents();
+    // The dialog is Qt's own, and its types go by name: "frame", typed in, is not read to find
+    // that it holds a JPEG image.
+    const QString sniffed = QFileIconProvider().type(QFileInfo(driver.path));
+    QCOMPARE(sniffed, QMimeDatabase().mimeTypeForName("image/jpeg").comment());
+    QString typeShown;
+    bool ownDialog = false;
+    driver.inspect = [&](QFileDialog* dlg) {
+        ownDialog = dlg->testOption(QFileDialog::DontUseNativeDialog);
+        dlg->setDirectory(dir.path());
+        QTest::keyClicks(dlg->findChild<QLineEdit*>("fileNameEdit"), "frame");
+        const auto* model = dlg->findChild<QFileSystemModel*>();
+        const QModelIndex typed = model->index(dir.filePath("frame"));
+        QVERIFY(QTest::qWaitFor([&] { return !(typeShown = model->type(typed)).isEmpty(); }, 5000));
+    };
     QCOMPARE(save("frame"), 2);
+    driver.inspect = nullptr;
+    QVERIFY(ownDialog);
+    QVERIFY2(!typeShown.isEmpty() && typeShown != sniffed, qPrintable(typeShown));
     QVERIFY(driver.boxes[1].contains("already exists"));
     QCOMPARE(contents(), before);
     driver.replace = true;

@@ -5,7 +5,9 @@
 
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QImageWriter>
+#include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -15,6 +17,34 @@ namespace {
 
 // Frames narrower than this are shown as received.
 constexpr int MinProcessedWidth = 640;
+
+// Icons and types from the name alone. The stock provider reads a file to find its type,
+// which can block for good on files such as /proc/kmsg.
+class NameOnlyIconProvider : public QFileIconProvider
+{
+public:
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo& info) const override
+    {
+        if (info.isRoot())
+            return icon(Drive);
+        return icon(info.isDir() ? Folder : File);
+    }
+    QString type(const QFileInfo& info) const override
+    {
+        if (info.isRoot())
+            return QStringLiteral("Drive");
+        if (info.isDir())
+            return QStringLiteral("Folder");
+        const QList<QMimeType> byName = mimeTypes.mimeTypesForFileName(info.fileName());
+        if (byName.isEmpty() || byName.first().comment().isEmpty())
+            return QStringLiteral("File");
+        return byName.first().comment();
+    }
+
+private:
+    QMimeDatabase mimeTypes;
+};
 
 } // namespace
 
@@ -216,9 +246,14 @@ void VideoView::mouseMoveEvent(QMouseEvent* e)
 
 void VideoView::saveImage()
 {
+    // Outlives the dialog, which uses it.
+    NameOnlyIconProvider icons;
     // On the heap: if the view goes away while the dialog runs, it takes the dialog with it.
     QPointer<QFileDialog> dialog = new QFileDialog(this);
     dialog->setObjectName(QStringLiteral("file dialog"));
+    // Qt's own dialog, whose model takes its icons and types from `icons`.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setIconProvider(&icons);
     dialog->setFileMode(QFileDialog::AnyFile);
     // Save mode asks before an existing file is replaced.
     dialog->setAcceptMode(QFileDialog::AcceptSave);
