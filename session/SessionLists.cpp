@@ -93,9 +93,12 @@ void Session::displayJobList()
 
 void Session::displayJob()
 {
-    // A later pick made while this reply was on its way wins.
+    // Used only while the job list is shown and the job is still its current entry; a later
+    // pick of another job made while this reply was on its way is asked for now.
     const QListWidgetItem* current = joblistBox->currentItem();
-    if (highRes->jobListMode && current && wireOf(current) != highRes->jobId) {
+    if (!highRes->jobListMode || !current)
+        return;
+    if (wireOf(current) != highRes->jobId) {
         askForJob(this, wireOf(current));
         return;
     }

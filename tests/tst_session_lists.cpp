@@ -90,10 +90,11 @@ void TestSessionLists::jobPicks()
     QMap<QString, QByteArray> pointLists{{"J1001", "S12 1000.0 2000.0\nS12 1100.0 2000.0\n"},
                                          {"J1002", "S13\t5 6\n"}};
     int failing = 200;          // the status of J1002's reply
+    int delayMs = 100;
     f.host->script(QStringLiteral("icount:jl"), [&](const HostRequest& r) {
         HostReply reply = HostReply::text(pointLists.value(r.value("j")));
         reply.status = r.value("j") == QLatin1String("J1002") ? failing : 200;
-        reply.delayMs = 100;
+        reply.delayMs = delayMs;
         return reply;
     });
     QVERIFY(f.openAndSettle());
@@ -140,6 +141,28 @@ void TestSessionLists::jobPicks()
     s->curSlideButton->click();
     QCOMPARE(s->curSlide, QStringLiteral("liver01"));
     QVERIFY(s->highRes->jobListMode);
+
+    // A job's reply that arrives after the library list was shown and an entry picked there
+    // loads nothing and reports nothing, whether it names a slide or failed.
+    delayMs = 500;
+    pointLists["J1002"] = "S13 5 6\n";
+    for (int status : {200, 500}) {
+        failing = status;
+        s->displayJobButton->click();
+        QVERIFY(QTest::qWaitFor([&] { return !s->jobListConn.isBusy(); }, 5000));
+        s->joblistBox->setCurrentRow(rowOf(s->joblistBox, "J1002"));
+        QVERIFY(s->jobConn.isBusy());
+        s->displayLibButton->click();
+        QVERIFY(QTest::qWaitFor([&] { return !s->jobListConn.isBusy(); }, 5000));
+        s->joblistBox->setCurrentRow(status == 200 ? 0 : 1);
+        const QString picked = s->joblistBox->currentItem()->text();
+        QCOMPARE(s->curSlide, picked);
+        QVERIFY(QTest::qWaitFor([&] { return !s->jobConn.isBusy(); }, 5000));
+        QTest::qWait(50);
+        QCOMPARE(s->curSlide, picked);
+        QCOMPARE(s->highRes->slideName, picked);
+        QCOMPARE(s->sysInfoBox->toPlainText().count(QStringLiteral("Error fetching the slide of the job")), 4);
+    }
 }
 
 // A press while a list is being fetched changes nothing; a library entry loads its slide.
