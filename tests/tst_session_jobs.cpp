@@ -58,26 +58,30 @@ void TestSessionJobs::initTestCase()
 
 void TestSessionJobs::count_data()
 {
+    QTest::addColumn<double>("x1");     // and y1
     QTest::addColumn<double>("x2");
     QTest::addColumn<double>("y2");
     QTest::addColumn<int>("density");
     QTest::addColumn<int>("expected");
-    // From (10, 10) mm.
-    QTest::newRow("one column, two rows") << 11.0 << 12.0 << 1 << 2;
-    QTest::newRow("step 3333: four columns, seven rows") << 11.0 << 12.0 << 3 << 28;
-    QTest::newRow("more than INT_MAX points") << 200000.0 << 200000.0 << 10 << 0;
-    QTest::newRow("beyond 32-bit stage units") << 300000.0 << 11.0 << 1 << 0;
+    QTest::newRow("one column, two rows") << 10.0 << 11.0 << 12.0 << 1 << 2;
+    QTest::newRow("step 3333: four columns, seven rows") << 10.0 << 11.0 << 12.0 << 3 << 28;
+    // As floats 368349.99 and 378349.99 units: from 368349, the points 368349 and 378349 lie
+    // before the exact end.
+    QTest::newRow("start truncated, end exact") << 36.835 << 37.835 << 37.835 << 1 << 4;
+    QTest::newRow("more than INT_MAX points") << 10.0 << 200000.0 << 200000.0 << 10 << 0;
+    QTest::newRow("beyond 32-bit stage units") << 10.0 << 300000.0 << 11.0 << 1 << 0;
 }
 
 void TestSessionJobs::count()
 {
+    QFETCH(double, x1);
     QFETCH(double, x2);
     QFETCH(double, y2);
     QFETCH(int, density);
     QFETCH(int, expected);
     BoxCloser boxes;
     Session s;
-    setArea(s, 10, 10, x2, y2);
+    setArea(s, x1, x1, x2, y2);
     s.densityBox->setValue(density);
     QCOMPARE(s.movieCount, expected);
     QCOMPARE(s.totalBox->text(), QString::number(expected));

@@ -18,6 +18,7 @@ private slots:
     void correctionRefused();
     void correctionReplies_data();
     void correctionReplies();
+    void correctionNearEdge();
 };
 
 namespace {
@@ -247,6 +248,29 @@ void TestSessionNeighbor::correctionReplies()
     static const QRegularExpression terms(QStringLiteral("dx: -?0\\.0000 mm \\(0 Pixel\\)\n       dy: -?0\\.0000 mm \\(0 Pixel\\)$"));
     if (body == "+OK")
         QVERIFY2(boxes.seen[0].text.contains(terms), qPrintable(boxes.seen[0].text));
+}
+
+// Near the slide's edge the view's centre is held on the image: the offset is measured on the
+// image itself. The mosaic at pixel (80, 548), the view dragged from it to (173, 548): the drag
+// starts from the held centre, x 191. 93, where holding either end would give -18 or 111.
+void TestSessionNeighbor::correctionNearEdge()
+{
+    SessionFixture f(QStringLiteral("dark"));
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    HighResPreview* v = s->highRes;
+    const CoordinateTriple centre = v->pixelToPhysical(QPoint(80, 548));
+    QCOMPARE(v->physicalToImagePixel(centre), QPoint(80, 548));
+    s->neighborsDone = true;
+    s->neighborCentre = centre;
+    CoordinateTriple at = centre;
+    v->setLocation(at);
+    drag(v, QPoint(150, 150), QPoint(141, 150));
+    BoxCloser boxes;
+    s->correctButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(f.queries(QStringLiteral("icount:ca")),
+             QList<QByteArray>{"f=ca&xc=93.0000&yc=0.0000&l=guest&sli=heart21&sc=dark"});
 }
 
 QTEST_MAIN(TestSessionNeighbor)
