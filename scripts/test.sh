@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: a normal build, an
-# AddressSanitizer + UndefinedBehaviorSanitizer build, and a bounded libFuzzer run.
+# Checks that no large file is tracked, installs what is missing, then builds and runs every test:
+# a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and a bounded libFuzzer run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/check-sizes.sh
 scripts/install-deps.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
