@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks that no large file is tracked, installs what is missing, then builds and runs every test:
-# a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and a bounded libFuzzer run.
+# Checks that no large file is tracked, installs what is missing, then builds (warnings as errors)
+# and runs every test: a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and
+# a bounded libFuzzer run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/check-sizes.sh
@@ -9,12 +10,12 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 echo "== normal build =="
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBROLT_WERROR=ON
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j4)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBROLT_SANITIZE=address,undefined -DBROLT_BENCH=OFF
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBROLT_SANITIZE=address,undefined -DBROLT_BENCH=OFF -DBROLT_WERROR=ON
 cmake --build build-asan -j"$jobs"
 (cd build-asan &&
   ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
@@ -22,7 +23,7 @@ cmake --build build-asan -j"$jobs"
   ctest --output-on-failure -j4)
 
 echo "== fuzzing the reply parsers (bounded) =="
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBROLT_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBROLT_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBROLT_WERROR=ON
 cmake --build build-fuzz -j"$jobs"
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
