@@ -2,9 +2,9 @@
 # Installs the Debian 12 packages the build, the tests and the demo need (only those missing).
 set -euo pipefail
 packages=(
-  cmake make g++ clang libclang-rt-14-dev
+  cmake make g++ clang libclang-rt-14-dev dpkg-dev
   qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libgl-dev
-  qt6-qpa-plugins fonts-dejavu-core
+  qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
   libbenchmark-dev
 )
 missing=()

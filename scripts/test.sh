@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that no large file is tracked, installs what is missing, then builds (warnings as errors)
-# and runs every test: a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and
-# a bounded libFuzzer run.
+# and runs every test: a normal build with an install check, an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, and a bounded libFuzzer run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/check-sizes.sh
@@ -13,6 +13,7 @@ echo "== normal build =="
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBROLT_WERROR=ON
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j4)
+scripts/check-install.sh build
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBROLT_SANITIZE=address,undefined -DBROLT_BENCH=OFF -DBROLT_WERROR=ON
