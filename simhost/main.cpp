@@ -1,10 +1,45 @@
 // brolt-simhost: the simulated service host on loopback.
+#include "ImageRoutes.h"
 #include "SimHost.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <cstdio>
+
+namespace {
+
+// Insets, and the first frame after a move with "b=y" (a neighbour tile), come as one
+// 5000 x 5000 JPEG; other frames as usual.
+void answerHugePictures(SimHost& host)
+{
+    QImage big(5000, 5000, QImage::Format_RGB32);
+    for (int y = 0; y < big.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(big.scanLine(y));
+        for (int x = 0; x < big.width(); ++x)
+            line[x] = qRgb((x / 50) * 2 % 256, (y / 50) * 2 % 256, ((x + y) / 100) * 3 % 256);
+    }
+    const QByteArray huge = ImageRoutes::jpeg(big);
+    host.script(QStringLiteral("iserv:p"), [&host, huge](const HostRequest& r) {
+        bool tile = r.value(QStringLiteral("inset")) == QLatin1String("1");
+        const auto& log = host.log();
+        for (qsizetype i = log.size() - 1; !tile && i >= 0; --i) {
+            if (log[i].route == QLatin1String("iserv:p"))
+                break;
+            if (log[i].route == QLatin1String("iserv:m")) {
+                tile = log[i].value(QStringLiteral("b")) == QLatin1String("y");
+                break;
+            }
+        }
+        if (tile)
+            return HostReply::jpeg(huge);
+        const QImage frame = ImageRoutes::videoFrame(host.world(), r.value(QStringLiteral("s")),
+                                                     r.value(QStringLiteral("ps")).toInt());
+        return frame.isNull() ? HostReply::notFound() : HostReply::jpeg(ImageRoutes::jpeg(frame));
+    });
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,6 +55,11 @@ int main(int argc, char** argv)
     QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on."),
                                   QStringLiteral("port"), QStringLiteral(DEFAULT_PORT));
     parser.addOption(portOption);
+    QCommandLineOption hugeOption(QStringLiteral("test-huge-pictures"),
+                                  QStringLiteral("For memory tests: answer every focus-stack inset and every frame "
+                                                 "that follows a move with \"b=y\" (a neighbour tile) with a "
+                                                 "valid 5000 x 5000 JPEG."));
+    parser.addOption(hugeOption);
     parser.process(app);
 
     bool ok = false;
@@ -33,6 +73,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "brolt-simhost: cannot listen on 127.0.0.1:%u\n", port);
         return 1;
     }
+    if (parser.isSet(hugeOption))
+        answerHugePictures(host);
     std::printf("brolt-simhost listening on %s\n", qPrintable(host.hostField()));
     std::fflush(stdout);
     return app.exec();

@@ -1,0 +1,381 @@
+// The client's peak resident memory (VmHWM) through the README's whole session, log-in to the
+// library's slides, driven through the real windows against brolt-simhost in its own process.
+// Each scenario runs in a process of its own (this program, started again with --scenario):
+//   Session640    the whole session with the video at 640 x 480, mosaic included;
+//   Mosaic1280    the same with the video at 1280 x 960 from the mosaic on;
+//   HugePictures  the host answers every inset and tile with a 5000 x 5000 JPEG, 120 levels.
+// The host's pictures are not counted: it runs in another process.
+#include "BoxCloser.h"
+#include "HighResPreview.h"
+#include "LowResPreview.h"
+#include "NeighborVideo.h"
+#include "ScopeBrowser.h"
+#include "Session.h"
+#include "VideoStack.h"
+#include "VideoView.h"
+#include "VideoWindow.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QListWidget>
+#include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTest>
+
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int Wait = 120000;
+
+qint64 peakKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+void report(const char* step)
+{
+    std::printf("STEP %s %lld\n", step, peakKb());
+    std::fflush(stdout);
+}
+
+template <class T>
+T* shownWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = qobject_cast<T*>(w); t && t->isVisible())
+            return t;
+    return nullptr;
+}
+
+// The darkest 15 x 15 patch of a picture, away from its edges.
+QPoint darkestSpot(const QImage& picture)
+{
+    const QImage img = picture.convertToFormat(QImage::Format_RGB32);
+    QPoint best(img.width() / 2, img.height() / 2);
+    qint64 bestDark = -1;
+    for (int y = 20; y < img.height() - 20; y += 5)
+        for (int x = 20; x < img.width() - 20; x += 5) {
+            qint64 dark = 0;
+            for (int v = -7; v <= 7; v += 2)
+                for (int u = -7; u <= 7; u += 2) {
+                    const QRgb c = img.pixel(x + u, y + v);
+                    dark += 765 - (qRed(c) + qGreen(c) + qBlue(c));
+                }
+            if (dark > bestDark) {
+                bestDark = dark;
+                best = QPoint(x, y);
+            }
+        }
+    return best;
+}
+
+struct Walk
+{
+    QString hostField;
+    bool mosaic1280 = false;
+    int levels = 15;
+    BoxCloser boxes;
+    QPointer<ScopeBrowser> browser;
+    QPointer<Session> s;
+
+    bool fail(const char* what)
+    {
+        std::fprintf(stderr, "session walk failed: %s\n", what);
+        return false;
+    }
+    bool controlsOn() const { return s->AFButton->isEnabled() && s->frameGrabButton->isEnabled(); }
+    bool waitControls()
+    {
+        return QTest::qWaitFor([this] { return controlsOn() && s->statusBar()->currentMessage() != QLatin1String("Moving scope..."); }, Wait);
+    }
+    bool slideIdle() const
+    {
+        const HighResPreview* h = s->highRes;
+        return !h->jpeg.request()->isBusy() && !h->newFiducials.isBusy() && !h->oldFiducials.isBusy()
+               && !h->counts1.isBusy() && !h->counts2.isBusy();
+    }
+    bool waitSlide()
+    {
+        return QTest::qWaitFor([this] {
+            if (!slideIdle())
+                return false;
+            QTest::qWait(50);
+            return slideIdle();
+        }, Wait);
+    }
+    bool click(QWidget* w)
+    {
+        if (!w->isVisible() || !QTest::qWaitFor([w] { return w->isEnabled(); }, Wait))
+            return false;
+        QTest::mouseClick(w, Qt::LeftButton);
+        return true;
+    }
+    bool pickTab(const QString& title)
+    {
+        QTabBar* bar = s->Stack_Acquisition->tabBar();
+        for (int i = 0; i < bar->count(); ++i)
+            if (bar->tabText(i) == title) {
+                QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+                return QTest::qWaitFor([&] { return s->Stack_Acquisition->currentIndex() == i; }, Wait);
+            }
+        return false;
+    }
+    void drag(QWidget* w, QPoint from, QPoint to)
+    {
+        QTest::mousePress(w, Qt::LeftButton, {}, from);
+        QTest::mouseMove(w, (from + to) / 2);
+        QTest::mouseMove(w, to);
+        QTest::mouseRelease(w, Qt::LeftButton, {}, to);
+    }
+    // Clicks every entry of the job list in turn, each shown with its dots.
+    bool showEveryEntry()
+    {
+        QListWidget* list = s->joblistBox;
+        if (!QTest::qWaitFor([list] { return list->count() > 0; }, Wait))
+            return false;
+        for (int i = 0; i < list->count(); ++i) {
+            QListWidgetItem* item = list->item(i);
+            list->scrollToItem(item);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+            if (!QTest::qWaitFor([&] { return list->currentItem() == item; }, Wait))
+                return false;
+            QTest::qWait(100);
+            if (!waitSlide())
+                return false;
+        }
+        return true;
+    }
+
+    bool run()
+    {
+        ScopeBrowser::setSessionOpener([](SessionInfo& info) { Session::openSession(info); });
+        browser = new ScopeBrowser;
+        browser->show();
+        if (!QTest::qWaitForWindowExposed(browser))
+            return fail("log-in dialog");
+        report("login_dialog");
+
+        // 1: log in.
+        ScopeBrowser* b = browser;
+        b->hostName->setText(hostField);
+        QTest::keyClicks(b->loginBox, QStringLiteral("guest"));
+        QTest::keyClicks(b->passwordBox, QStringLiteral("guest"));
+        if (!click(b->connectToServer) || !QTest::qWaitFor([b] { return b->scopeListBox->count() == 3; }, Wait))
+            return fail("log-in");
+        for (int row = 0; row < 3; ++row) {
+            QListWidgetItem* item = b->scopeListBox->item(row);
+            QTest::mouseClick(b->scopeListBox->viewport(), Qt::LeftButton, {}, b->scopeListBox->visualItemRect(item).center());
+            QTest::qWait(200);
+        }
+        report("logged_in");
+
+        // 2: reserve "tall" now.
+        QTest::mouseClick(b->scopeListBox->viewport(), Qt::LeftButton, {},
+                          b->scopeListBox->visualItemRect(b->scopeListBox->item(0)).center());
+        if (!click(b->reserveButton) || !boxes.waitFor(1, Wait)
+            || !QTest::qWaitFor([b] { return b->beginButton->isEnabled(); }, Wait))
+            return fail("reservation");
+        report("reserved");
+
+        // 3: take control.
+        if (!click(b->beginButton) || !QTest::qWaitFor([] { return shownWindow<Session>(); }, Wait))
+            return fail("control window");
+        s = shownWindow<Session>();
+        if (!QTest::qWaitFor([this] { return !s->lowRes->image.isNull() && !s->highRes->pixmap.isNull(); }, Wait)
+            || !waitControls() || !waitSlide())
+            return fail("session start");
+        report("control_window");
+
+        // 4: move to tissue.
+        VideoWindow* video = s->videoWindow;
+        QTest::mouseClick(s->lowRes, Qt::LeftButton, {}, darkestSpot(s->lowRes->grab().toImage()));
+        if (!click(s->frameGrabButton) || !waitControls())
+            return fail("move");
+        report("moved");
+
+        // 5: quick focus.
+        if (!click(s->AFButton) || !waitControls())
+            return fail("focus");
+        report("focused");
+
+        // 6: focus stack.
+        if (!pickTab(QStringLiteral("Focus Assist")))
+            return fail("focus tab");
+        QTest::mouseClick(video->imageView, Qt::LeftButton, {}, QPoint(320, 240));
+        s->frameCountSelector->setValue(levels);
+        if (!click(s->focusStackButton)
+            || !QTest::qWaitFor([this] { return controlsOn() && s->statusBar()->currentMessage().isEmpty(); }, Wait))
+            return fail("focus stack");
+        for (int level = 0; level < levels; ++level)
+            s->zSlider->setValue(level);
+        report("focus_stack");
+
+        // 7: the neighbour mosaic.
+        if (mosaic1280) {
+            video->videoResComboBox->setFocus();
+            QTest::keyClick(video->videoResComboBox, Qt::Key_End);     // the user's choice: "1280x960"
+            if (!QTest::qWaitFor([video] { return video->imageView->width() == 1280 && video->imageView->haveImage; }, Wait)
+                || !waitControls())
+                return fail("video size");
+            report("video_1280");
+        }
+        if (!pickTab(QStringLiteral("Calibration Assist")) || !click(s->neighborButton)
+            || !QTest::qWaitFor([this] { return controlsOn() && s->statusBar()->currentMessage().isEmpty(); }, Wait))
+            return fail("mosaic");
+        report("mosaic");
+
+        // 8: a job over the rectangle beside the view's centre.
+        if (!pickTab(QStringLiteral("Image Acquisition")))
+            return fail("acquisition tab");
+        HighResPreview* view = s->highRes;
+        const QPoint centre(view->width() / 2, view->height() / 2);
+        drag(view, centre, centre + QPoint(-30, -20));
+        if (!click(s->PushButton6))
+            return fail("first corner");
+        drag(view, centre, centre + QPoint(60, 40));
+        if (!click(s->PushButton7))
+            return fail("second corner");
+        QTest::keyClick(s->densityBox, Qt::Key_Up);
+        QTest::mouseClick(s->jobNameEdit, Qt::LeftButton);
+        QTest::keyClicks(s->jobNameEdit, QStringLiteral("memory walk"));
+        const int seen = int(boxes.seen.size());
+        if (!click(s->createJobButton) || !boxes.waitFor(seen + 1, Wait))
+            return fail("job");
+        report("job");
+
+        // 9: the user's jobs, then the library's slides, then the microscope's slide again.
+        if (!pickTab(QStringLiteral("Stack Info")) || !click(s->displayJobButton) || !showEveryEntry())
+            return fail("user jobs");
+        report("user_jobs");
+        if (!click(s->displayLibButton) || !showEveryEntry())
+            return fail("library slides");
+        report("library_slides");
+        if (!click(s->curSlideButton) || !waitSlide())
+            return fail("current slide");
+        report("end");
+        return true;
+    }
+};
+
+// Runs one scenario in this process against a host process; prints "STEP <name> <kB>" lines.
+int runScenario(const QString& scenario, const QString& hostPath)
+{
+    QStringList hostArgs{QStringLiteral("--port"), QStringLiteral("0")};
+    if (scenario == QLatin1String("HugePictures"))
+        hostArgs << QStringLiteral("--test-huge-pictures");
+    QProcess host;
+    host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    host.start(hostPath, hostArgs);
+    QString field;
+    if (host.waitForStarted(10000) && host.waitForReadyRead(30000)) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("listening on (\\S+)")).match(QString::fromLatin1(host.readLine()));
+        if (m.hasMatch())
+            field = m.captured(1);
+    }
+    if (field.isEmpty()) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(hostPath));
+        return 2;
+    }
+    report("start");
+    Walk walk;
+    walk.hostField = field;
+    walk.mosaic1280 = scenario == QLatin1String("Mosaic1280");
+    walk.levels = scenario == QLatin1String("HugePictures") ? 120 : 15;
+    const bool ok = walk.run();
+    host.kill();
+    host.waitForFinished(5000);
+    std::_Exit(ok ? 0 : 1);     // the windows are left as they are: the figures are taken
+}
+
+using Steps = std::vector<std::pair<std::string, double>>;
+std::map<std::string, Steps> results;
+std::string self;
+
+void runChild(benchmark::State& state, const char* scenario)
+{
+    for (auto _ : state) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QString::fromStdString(self), {QStringLiteral("--scenario=") + QLatin1String(scenario)});
+        if (!child.waitForFinished(20 * 60 * 1000) || child.exitCode() != 0) {
+            state.SkipWithError("the session did not run through");
+            return;
+        }
+        Steps steps;
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> f = line.split(' ');
+            if (f.size() == 3 && f[0] == "STEP")
+                steps.emplace_back(f[1].toStdString(), f[2].toDouble() / 1024.0);
+        }
+        if (steps.empty()) {
+            state.SkipWithError("no figures");
+            return;
+        }
+        state.counters["VmHWM_MiB"] = steps.back().second;
+        results[scenario] = steps;
+    }
+}
+
+void BM_Session640(benchmark::State& state) { runChild(state, "Session640"); }
+void BM_Mosaic1280(benchmark::State& state) { runChild(state, "Mosaic1280"); }
+void BM_HugePictures(benchmark::State& state) { runChild(state, "HugePictures"); }
+BENCHMARK(BM_Session640)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_Mosaic1280)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_HugePictures)->Iterations(1)->Unit(benchmark::kSecond);
+
+void printSteps()
+{
+    for (const auto& [scenario, steps] : results) {
+        std::printf("\n%s: VmHWM after each step (MiB)\n", scenario.c_str());
+        for (const auto& [step, mib] : steps)
+            std::printf("  %-16s %8.1f\n", step.c_str(), mib);
+    }
+    const auto last = [](const char* s) { return results.count(s) ? results[s].back().second : -1.0; };
+    std::printf("\nTargets: Session640 %.1f (<= 150)", last("Session640"));
+    if (results.count("Mosaic1280") && results.count("Session640"))
+        std::printf(", Mosaic1280 %+.1f over Session640 (<= +15)", last("Mosaic1280") - last("Session640"));
+    if (results.count("HugePictures"))
+        std::printf(", HugePictures %.1f (<= 400)", last("HugePictures"));
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]).rfind("--scenario=", 0) == 0) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            QApplication app(argc, argv);
+            const QString hostPath = qEnvironmentVariableIsSet("BROLT_SIMHOST") ? qEnvironmentVariable("BROLT_SIMHOST")
+                                                                                 : QStringLiteral(BROLT_SIMHOST);
+            return runScenario(QString::fromLatin1(argv[i] + 11), hostPath);
+        }
+    QCoreApplication app(argc, argv);
+    self = QCoreApplication::applicationFilePath().toStdString();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printSteps();
+    return 0;
+}
