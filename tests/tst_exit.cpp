@@ -77,7 +77,7 @@ bool exitAfterNeighbours(QApplication& app)
     QPointer<VideoWindow> video = session->videoWindow.data();
     QPointer<NeighborVideo> neighbours = session->neighborVideo.data();
     session->neighborButton->click();
-    if (!QTest::qWaitFor([&] { return !neighbours->tile(1)->sourceImage.isNull() && session->neighborButton->isEnabled(); },
+    if (!QTest::qWaitFor([&] { return !neighbours->tile(1)->display.isNull() && session->neighborButton->isEnabled(); },
                          20000))
         return fail("no neighbour mosaic");
 

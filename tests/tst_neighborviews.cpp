@@ -62,6 +62,7 @@ void TestNeighborViews::tileExpansionAndLabels()
     p.fillRect(QRect(400, 0, 240, 480), QColor(200, 90, 250));
     p.end();
     NeighborView v;
+    v.resize(800, 600);         // drawn unscaled: the kept picture is the expanded frame
     v.setImage(frame);
     QVERIFY(v.rangeR == 160 && v.rangeG == 1);
     QCOMPARE(v.display.pixel(0, 0), qRgb(0, 0, 0));
@@ -69,8 +70,8 @@ void TestNeighborViews::tileExpansionAndLabels()
     QCOMPARE(v.display.pixel(639, 479), qRgb(255, 0, 255));
     QCOMPARE(v.display.pixel(640, 0), qRgb(40, 90, 10));
     QCOMPARE(v.display.pixel(0, 480), qRgb(40, 90, 10));
-    // The received frame itself is kept as it came.
-    QCOMPARE(v.sourceImage.pixel(300, 10), qRgb(120, 90, 10));
+    // The received frame itself is left as it came.
+    QCOMPARE(frame.pixel(300, 10), qRgb(120, 90, 10));
     QCOMPARE(frame.pixel(639, 479), qRgb(200, 90, 250));
 
     // Bin 0 never bounds a band: a black frame keeps lower = upper = 0.
@@ -113,6 +114,14 @@ void TestNeighborViews::tileExpansionAndLabels()
     shot = v.grab().toImage();
     QCOMPARE(shot.pixel(5, 115), qRgb(0, 0, 0));
     QCOMPARE(shot.pixel(155, 115), qRgb(0, 0, 255));
+    // A frame of any size is kept only at the tile's size.
+    QImage large = filled(1280, 960, QColor(0, 0, 255));
+    QPainter(&large).fillRect(QRect(0, 0, 640, 960), QColor(0, 0, 100));
+    v.setImage(large);
+    QCOMPARE(v.display.size(), QSize(160, 120));
+    shot = v.grab().toImage();
+    QCOMPARE(shot.pixel(5, 5), qRgb(0, 0, 0));
+    QCOMPARE(shot.pixel(5, 115), qRgb(0, 0, 100));      // beyond 640 x 480: as received
 }
 
 void TestNeighborViews::stackBrowsing()
@@ -144,6 +153,11 @@ void TestNeighborViews::stackBrowsing()
     QCOMPARE(s.images.size(), 2);
     QCOMPARE(s.current, 1);
     s.grab();
+    // A frame larger than the view is kept at the view's size.
+    QImage large = filled(1680, 1400, Qt::magenta);
+    s.addImage(large);
+    QCOMPARE(s.images.last().size(), QSize(168, 140));
+    QCOMPARE(s.grab().toImage().pixelColor(160, 130), QColor(Qt::magenta));
 }
 
 void TestNeighborViews::framesByIndex()
@@ -173,9 +187,9 @@ void TestNeighborViews::framesByIndex()
         QCOMPARE(t->objectName(), QStringLiteral("neighborView%1").arg(k));
         const bool got = k == 35 || k == 18 || k == 1;
         QCOMPARE(t->index, got ? 36 - k : 0);
-        QCOMPARE(t->sourceImage.isNull(), !got);
+        QCOMPARE(t->display.isNull(), !got);
         if (got)
-            QVERIFY(qAbs(qRed(t->sourceImage.pixel(320, 240)) - 7 * k) <= 2);
+            QVERIFY(qAbs(t->minR - 7 * k) <= 2);
     }
     QCOMPARE(w.neighborView35->geometry().topLeft(), QPoint(10, 10));
 

@@ -96,7 +96,7 @@ void TestSessionNeighbor::mosaicAndCalibrationLoop()
     QVERIFY(w.checkRequest(QStringLiteral("session"), "guest", "dark", moves[20].value("auth")));
     QCOMPARE(f.host->count(QStringLiteral("iserv:p")), 36);
     for (int k = 1; k <= 35; ++k)
-        QVERIFY2(!s->neighborVideo->tile(k)->sourceImage.isNull(), qPrintable(QString::number(k)));
+        QVERIFY2(!s->neighborVideo->tile(k)->display.isNull(), qPrintable(QString::number(k)));
     QVERIFY(s->neighborVideo->isVisible());
     QVERIFY(s->highRes->showSelection);
     QCOMPARE(s->highRes->selA, s->highRes->physicalToImagePixel(CoordinateTriple(cx - 10240, cy - 11520, 0)));

@@ -1,5 +1,6 @@
 #include "NeighborView.h"
 #include "ColourBands.h"
+#include "DrawnImage.h"
 
 #include <QDebug>
 #include <QPainter>
@@ -15,9 +16,11 @@ NeighborView::NeighborView(QWidget* parent, const char* name, Qt::WindowFlags f)
 void NeighborView::setImage(QImage& frame)
 {
     // Pixel work is done on 32-bit RGB: a grey-scale JPEG decodes to an 8-bit grey image,
-    // which is expanded here like a colour frame whose three components are equal.
-    sourceImage = frame.convertToFormat(QImage::Format_RGB32);
-    const ColourBands bands = ColourBands::of(sourceImage);
+    // which is expanded here like a colour frame whose three components are equal. The
+    // expansion runs on the frame at the size received; only the tile-sized picture of it is
+    // kept, so that a tile holds no more than it shows whatever size the frame has.
+    QImage expanded = frame.convertToFormat(QImage::Format_RGB32);
+    const ColourBands bands = ColourBands::of(expanded);
     minR = bands.lower[0];
     maxR = bands.upper[0];
     rangeR = bands.width[0];
@@ -27,27 +30,27 @@ void NeighborView::setImage(QImage& frame)
     minB = bands.lower[2];
     maxB = bands.upper[2];
     rangeB = bands.width[2];
-    display = sourceImage;      // detached by the first pixel written
-    filterOnScreen();
+    display = QImage();
+    filterOnScreen(expanded);   // detached from the frame by the first pixel written
+    display = DrawnImage::atSize(expanded, size());
+    expanded = QImage();
     redraw();
 }
 
-void NeighborView::filterOnScreen()
+void NeighborView::filterOnScreen(QImage& image) const
 {
-    if (display.width() < 160) {
+    if (image.width() < 160) {
         qDebug("Image too small for processing.");
         return;
     }
-    if (display.format() != QImage::Format_RGB32)
-        display = display.convertToFormat(QImage::Format_RGB32);
-    const int w = std::min(statsWidth, display.width());
-    const int h = std::min(statsHeight, display.height());
+    const int w = std::min(statsWidth, image.width());
+    const int h = std::min(statsHeight, image.height());
     const auto expand = [](int c, int lower, int range) {
         const int v = (c - lower) * 255 / range;
         return v < 0 ? 0 : (v > 255 ? 255 : v);
     };
     for (int y = 0; y < h; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(display.scanLine(y));
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < w; ++x) {
             const QRgb c = line[x];
             line[x] = qRgb(expand(qRed(c), minR, rangeR), expand(qGreen(c), minG, rangeG),
@@ -64,7 +67,7 @@ void NeighborView::redraw()
 void NeighborView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.drawImage(rect(), display);
+    DrawnImage::draw(p, rect(), display);
     p.setPen(Qt::red);
     p.drawText(80, 60, QString::number(index));
     if (index == 18)

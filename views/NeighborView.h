@@ -17,8 +17,7 @@ public:
     void redraw();
 
     int index = 0;              // the tile's number, written by the neighbour window
-    QImage sourceImage;         // the last frame received
-    QImage display;             // its contrast-expanded copy, as drawn
+    QImage display;             // the last frame contrast-expanded, kept at the tile's size
     int rangeR = 1;
     int rangeB = 1;
     int rangeG = 1;
@@ -33,8 +32,11 @@ public:
 
 public slots:
     void setImage(QImage& frame);
-    void filterOnScreen();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
+
+private:
+    // The expansion, in place, on the frame as received (32-bit RGB).
+    void filterOnScreen(QImage& frame) const;
 };

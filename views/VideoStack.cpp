@@ -1,4 +1,5 @@
 #include "VideoStack.h"
+#include "DrawnImage.h"
 
 #include <QPainter>
 
@@ -10,8 +11,10 @@ VideoStack::VideoStack(QWidget* parent, const char* name, Qt::WindowFlags f) : Q
 
 void VideoStack::addImage(QImage& frame)
 {
-    // A null frame is kept too, so that frame i stays the i-th level of the stack.
-    images.append(frame);
+    // A null frame is kept too, so that frame i stays the i-th level of the stack. A frame is
+    // kept at the view's size: a stack of 120 levels holds 120 view-sized pictures whatever
+    // size the host sends.
+    images.append(DrawnImage::atSize(frame, size()));
     displayImage(int(images.size()) - 1);
 }
 
@@ -39,5 +42,5 @@ void VideoStack::paintEvent(QPaintEvent*)
     if (current < 0 || current >= images.size())
         return;
     QPainter p(this);
-    p.drawImage(rect(), images.at(current));
+    DrawnImage::draw(p, rect(), images.at(current));
 }

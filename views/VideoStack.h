@@ -17,7 +17,7 @@ public:
     void clearImages();
     void redraw();
 
-    QVector<QImage> images;
+    QVector<QImage> images;     // each frame as drawn at the view's size
     int current = -1;           // the frame shown; -1 = none
 
 public slots:

@@ -1,0 +1,22 @@
+#include "DrawnImage.h"
+
+#include <QPainter>
+
+QImage DrawnImage::atSize(const QImage& picture, const QSize& size)
+{
+    if (picture.isNull() || size.isEmpty() || picture.size() == size)
+        return picture;
+    QImage kept(size, picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    kept.fill(Qt::transparent);
+    QPainter p(&kept);
+    p.drawImage(QRect(QPoint(0, 0), size), picture);
+    return kept;
+}
+
+void DrawnImage::draw(QPainter& p, const QRect& target, const QImage& kept)
+{
+    if (kept.size() == target.size())
+        p.drawImage(target.topLeft(), kept);
+    else
+        p.drawImage(target, kept);
+}
