@@ -1,7 +1,9 @@
 #include "MyWebJPEG.h"
 #include "MyHTTP.h"
 
+#include <QBuffer>
 #include <QDebug>
+#include <QImageReader>
 
 MyWebJPEG::MyWebJPEG() : http(new MyHTTP)
 {
@@ -73,38 +75,39 @@ bool MyWebJPEG::isComplete(const uchar* d, int n)
     }
 }
 
+QImage MyWebJPEG::decode(const uchar* data, int size)
+{
+    if (!isComplete(data, size))
+        return {};
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), size);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "JPEG");
+    reader.setAllocationLimit(int(MaxPictureBytes >> 20));
+    const QSize pictureSize = reader.size();
+    if (!pictureSize.isValid() || qint64(pictureSize.width()) * pictureSize.height() * 4 > MaxPictureBytes) {
+        qDebug() << "MyWebJPEG: picture of" << pictureSize << "refused";
+        return {};
+    }
+    return reader.read();
+}
+
 void MyWebJPEG::dataReady()
 {
     if (!http->succeeded()) {
         emit failed();
         return;
     }
-    const auto* bytes = reinterpret_cast<const uchar*>(http->data());
-    const int n = http->length();
-    // Decode into a temporary: a failed decode would null its target. The fetcher keeps its
-    // last picture, but announces a reply that does not decode as a null picture, so that no
-    // receiver shows the previous picture as the new one. A JPEG cut short would decode with
-    // its missing part grey: it is no picture either.
-    const bool whole = isComplete(bytes, n);
+    // A reply that does not decode is announced as a null picture, so that no receiver shows
+    // the previous picture as the new one. A JPEG cut short would decode with its missing part
+    // grey: it is no picture either.
+    QImage decoded = decode(reinterpret_cast<const uchar*>(http->data()), http->length());
+    if (decoded.isNull())
+        qDebug() << "MyWebJPEG: reply of" << http->length() << "bytes is not a JPEG:" << m_url;
     if (mode == 1) {
-        QImage decoded;
-        if (whole && decoded.loadFromData(bytes, n, "JPEG")) {
-            image = decoded;
-            emit newImageAvailable(image);
-        } else {
-            qDebug() << "MyWebJPEG: reply of" << n << "bytes is not a JPEG:" << m_url;
-            QImage none;
-            emit newImageAvailable(none);
-        }
+        emit newImageAvailable(decoded);
     } else if (mode == 0) {
-        QPixmap decoded;
-        if (whole && decoded.loadFromData(bytes, uint(n), "JPEG", Qt::AutoColor)) {
-            pixmap = decoded;
-            emit newPixmapAvailable(pixmap);
-        } else {
-            qDebug() << "MyWebJPEG: reply of" << n << "bytes is not a JPEG:" << m_url;
-            QPixmap none;
-            emit newPixmapAvailable(none);
-        }
+        QPixmap pixmap = decoded.isNull() ? QPixmap() : QPixmap::fromImage(std::move(decoded), Qt::AutoColor);
+        emit newPixmapAvailable(pixmap);
     }
 }

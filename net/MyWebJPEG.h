@@ -9,8 +9,10 @@ class MyHTTP;
 
 // Fetches a JPEG through its own MyHTTP and hands it on as an image (mode 1) or a pixmap (mode 0).
 // Every successful transfer gives exactly one picture signal. A reply that is not a whole JPEG
-// (it does not decode, or its data ends before the image's end marker) is handed on as a null
-// picture; the fetcher keeps its last good one. A failed transfer gives failed() instead.
+// (it does not decode, or its data ends before the image's end marker), or whose header gives
+// a picture larger than MaxPictureBytes, is handed on as a null picture. The fetcher keeps no
+// picture: a receiver that needs it keeps its own (shared) copy. A failed transfer gives
+// failed() instead.
 class MyWebJPEG : public QObject
 {
     Q_OBJECT
@@ -28,6 +30,11 @@ public:
     // data followed by the end of image (trailing bytes after it are allowed).
     static bool isComplete(const uchar* data, int size);
 
+    // The largest decoded picture (32-bit pixels) that a reply may give; read from the header.
+    static constexpr qint64 MaxPictureBytes = qint64(128) << 20;
+    // Decodes whole JPEG bytes, refusing from the header a picture above MaxPictureBytes.
+    static QImage decode(const uchar* data, int size);
+
 public slots:
     void dataReady();
     void get();
@@ -41,7 +48,5 @@ signals:
 private:
     MyHTTP* http;
     QString m_url;
-    QImage image;
-    QPixmap pixmap;
     int mode = 1;
 };
