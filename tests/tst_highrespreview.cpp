@@ -3,6 +3,7 @@
 // the acquisition rectangle and its grid, the tissue test and the job points and files.
 #include "BoxCloser.h"
 #include "HighResPreview.h"
+#include "PointList.h"
 #include "ServiceConfig.h"
 #include "TestHost.h"
 #include "TestImages.h"
@@ -552,6 +553,7 @@ void TestHighResPreview::readPointList_data()
     QTest::newRow("lines giving nothing") << QByteArray("S1 1 2\nS1 x y\nS1 5\n-NO_AUTHORIZATION") << P{{1, 2}};
     QTest::newRow("not finite") << QByteArray("S1 nan 2\nS1 inf 3\nS1 1e40 4\nS1 9 10\n") << P{{9, 10}};
     QTest::newRow("long name") << QByteArray(300, 'n') + " 11 12\n" << P{{11, 12}};
+    QTest::newRow("long number") << "S1 1" + QByteArray(70, '0') + "e-70 2" << P{{1, 2}};
     QTest::newRow("nul inside") << QByteArray("S1 1 2\n\0S1 3 4\n", 15) << P{{1, 2}};
 }
 
@@ -560,10 +562,9 @@ void TestHighResPreview::readPointList()
     QFETCH(QByteArray, reply);
     QFETCH(QList<QPointF>, points);
     QList<QPointF> got;
-    for (const CoordinateTriple& t : HighResPreview::readPointList(reply)) {
-        QCOMPARE(t.z, 0.0f);
-        got << QPointF(t.x, t.y);
-    }
+    PointList list(reply.constData(), reply.size());
+    for (float x = 0, y = 0; list.next(x, y);)
+        got << QPointF(x, y);
     QCOMPARE(got, points);
 }
 

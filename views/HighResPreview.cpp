@@ -1,6 +1,7 @@
 #include "HighResPreview.h"
 #include "Alerts.h"
 #include "HostBytes.h"
+#include "PointList.h"
 #include "ReplyText.h"
 #include "ServiceConfig.h"
 #include "Url.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -141,8 +143,6 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
     // The shown image keeps its dots; its point lists, read or on their way, are not drawn
     // again, since this slide's calibration would put them in the wrong places.
     haveLists = false;
-    points1.clear();
-    points2.clear();
     ++imageGeneration;
     slideImageIn = false;
     requestImage();
@@ -221,7 +221,7 @@ void HighResPreview::loadFiducials()
     }
     calibrationCurrent = true;
     // The view is centred by the calibration in force: show it now.
-    if (haveLists)
+    if (haveLists && !dotsDrawn)
         drawLists();
     else
         redraw();
@@ -334,13 +334,13 @@ void HighResPreview::loadPixmap(QPixmap& pm)
     // A picture for an earlier slide, or one that did not decode, is not shown.
     if (imageStale || pm.isNull())
         return;
-    pixmap = pm;
-    backup = pixmap;
-    cleanImage = pm;
+    slideImage = QImage();
+    pixmap = QPixmap();
+    backup = pm;
+    pixmap = backup;
     slideImageIn = true;
     haveLists = false;
-    points1.clear();
-    points2.clear();
+    dotsDrawn = false;
     ++imageGeneration;
     requestLists();
     redraw();
@@ -375,29 +375,6 @@ void HighResPreview::requestLists()
     counts2.fetch();
 }
 
-QList<CoordinateTriple> HighResPreview::readPointList(const QByteArray& reply)
-{
-    QList<CoordinateTriple> points;
-    const QByteArray text = ReplyText(reply).text();
-    for (const QByteArray& line : text.split('\n')) {
-        const ReplyText lineText(line);
-        ReplyText::Scanner in = lineText.scan();
-        if (!in.word())
-            continue;
-        const std::optional<double> x = in.real();
-        if (!x)
-            continue;
-        const std::optional<double> y = in.real();
-        if (!y)
-            continue;
-        // Values are read as float: one beyond float's range is not a number here.
-        if (std::fabs(*x) > double(FLT_MAX) || std::fabs(*y) > double(FLT_MAX))
-            continue;
-        points.append(CoordinateTriple(float(*x), float(*y), 0));
-    }
-    return points;
-}
-
 void HighResPreview::markUpPixmap()
 {
     if (counts1.isBusy() || counts2.isBusy() || !listsPending)
@@ -410,40 +387,110 @@ void HighResPreview::markUpPixmap()
     }
     if (!counts1.succeeded() || !counts2.succeeded())
         return;
-    points1 = readPointList(counts1.reply());
-    points2 = readPointList(counts2.reply());
     haveLists = true;
     drawLists();
 }
 
+namespace {
+
+// The dots of one list that touch an image of w x h pixels (a dot covers 2 x 2 pixels from its
+// point on), each pixel once, in reply order.
+QVector<QPoint> dotsOnImage(MyHTTP& reply, const ImageMapping& mapping, int w, int h)
+{
+    QVector<QPoint> dots;
+    const qsizetype stride = qsizetype(w) + 1;
+    std::vector<bool> seen(size_t(stride * (qsizetype(h) + 1)));
+    PointList list(reply.data(), reply.length());
+    float x = 0, y = 0;
+    while (list.next(x, y)) {
+        const QPoint p = mapping.pixel(x, y);
+        if (p.x() < -1 || p.x() >= w || p.y() < -1 || p.y() >= h)
+            continue;
+        const size_t bit = size_t(qsizetype(p.y() + 1) * stride + p.x() + 1);
+        if (seen[bit])
+            continue;
+        seen[bit] = true;
+        dots.append(p);
+    }
+    return dots;
+}
+
+// 2 x 2 dots of one colour, as a one-pixel pen draws ellipses in boxes of 2 x 2: written
+// straight into a 32-bit picture, or painted point by point in batches into any other.
+void drawDots(QImage& img, const QVector<QPoint>& dots, const QColor& colour)
+{
+    const QImage::Format f = img.format();
+    if (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 || f == QImage::Format_ARGB32_Premultiplied) {
+        const QRgb c = colour.rgba();
+        const int w = img.width(), h = img.height();
+        uchar* bits = img.bits();
+        const qsizetype bpl = img.bytesPerLine();
+        for (const QPoint& p : dots)
+            for (int dy = 0; dy < 2; ++dy) {
+                const int y = p.y() + dy;
+                if (y < 0 || y >= h)
+                    continue;
+                auto* line = reinterpret_cast<QRgb*>(bits + y * bpl);
+                for (int dx = 0; dx < 2; ++dx)
+                    if (const int x = p.x() + dx; x >= 0 && x < w)
+                        line[x] = c;
+            }
+        return;
+    }
+    QPainter painter(&img);
+    painter.setPen(colour);
+    QVector<QPoint> batch;
+    batch.reserve(4096);
+    for (const QPoint& p : dots) {
+        batch << p << p + QPoint(1, 0) << p + QPoint(0, 1) << p + QPoint(1, 1);
+        if (batch.size() >= 4096) {
+            painter.drawPoints(batch.constData(), int(batch.size()));
+            batch.clear();
+        }
+    }
+    painter.drawPoints(batch.constData(), int(batch.size()));
+}
+
+} // namespace
+
 void HighResPreview::drawLists()
 {
-    if (!haveLists || !calibrationCurrent)
+    if (!haveLists || !calibrationCurrent || dotsDrawn)
         return;
-    pixmap = cleanImage;
-    list1.clear();
-    list2.clear();
-    for (const CoordinateTriple& t : std::as_const(points1))
-        list1.append(physicalToImagePixel(t));
-    for (const CoordinateTriple& t : std::as_const(points2))
-        list2.append(physicalToImagePixel(t));
-    if (!pixmap.isNull()) {
-        QPainter p(&pixmap);
-        p.setPen(Qt::red);
-        for (const QPoint& pt : std::as_const(list1))
-            outlineEllipse(p, pt.x(), pt.y(), 2, 2);
-        p.setPen(Qt::green);
-        for (const QPoint& pt : std::as_const(list2))
-            outlineEllipse(p, pt.x(), pt.y(), 2, 2);
+    dotsDrawn = true;
+    const ImageMapping mapping(*this);
+    const int w = backup.isNull() ? ImageWidth : backup.width();
+    const int h = backup.isNull() ? ImageHeight : backup.height();
+    list1 = dotsOnImage(counts1, mapping, w, h);
+    list2 = dotsOnImage(counts2, mapping, w, h);
+    if (!backup.isNull()) {
+        // The dots go into backup's own pixels: nothing else may share them meanwhile, or
+        // they would be copied.
+        slideImage = QImage();
+        pixmap = QPixmap();
+        QImage img = backup.toImage();
+        backup = QPixmap();
+        drawDots(img, list1, Qt::red);
+        drawDots(img, list2, Qt::green);
+        backup = QPixmap::fromImage(std::move(img));
+        pixmap = backup;
     }
-    backup = pixmap;
     redraw();
+}
+
+void HighResPreview::detachOverlay()
+{
+    // Painting on a pixmap whose pixels backup (and slideImage through it) share would copy
+    // them once for each sharer; a copy of its own is one copy.
+    if (!pixmap.isNull() && pixmap.cacheKey() == backup.cacheKey())
+        pixmap = backup.copy();
 }
 
 void HighResPreview::markPoint(float x, float y)
 {
     const QPoint p = physicalToImagePixel(CoordinateTriple(x, y, 0));
     if (!pixmap.isNull()) {
+        detachOverlay();
         QPainter painter(&pixmap);
         painter.setPen(Qt::red);
         outlineEllipse(painter, p.x(), p.y(), 2, 2);
@@ -618,6 +665,7 @@ void HighResPreview::updateSelection()
 {
     if (!(corner1Set && corner2Set)) {
         if (!pixmap.isNull() && (corner1Set || corner2Set)) {
+            detachOverlay();
             QPainter p(&pixmap);
             p.setPen(Qt::magenta);
             if (corner1Set)
@@ -635,6 +683,7 @@ void HighResPreview::updateSelection()
     if (a == b)
         return;
     if (!pixmap.isNull()) {
+        detachOverlay();
         QPainter p(&pixmap);
         p.setPen(Qt::magenta);
         p.drawText(a, QStringLiteral("TL"));

@@ -43,9 +43,6 @@ public:
     void markPoint(float x, float y);
     void redraw();
 
-    // The stage positions of a point-list reply: one per line that gives a name, x and y.
-    static QList<CoordinateTriple> readPointList(const QByteArray& reply);
-
     // Set from outside. The job and the microscope are named as the host named them: those
     // bytes go into the requests (see HostBytes).
     bool corner1Set = false;
@@ -58,6 +55,9 @@ public:
 
     bool haveNewFiducials = false;
     MyWebJPEG jpeg;
+    // One copy of the slide is kept: backup holds it; pixmap shares it until an overlay or a
+    // mark is drawn on it; slideImage shares it for the tissue test and is dropped whenever
+    // backup changes.
     QImage slideImage;
     QPixmap pixmap;             // the image as shown, with everything drawn on it
     QPixmap backup;             // the image with the point-list dots only
@@ -86,8 +86,8 @@ public:
     QPoint fiducialBottomLeft;
     QPoint fiducialBottomRight;
 
-    QVector<QPoint> list1;      // red dots, image pixels
-    QVector<QPoint> list2;      // green dots, image pixels
+    QVector<QPoint> list1;      // red dots, image pixels: those that touch the image, once each
+    QVector<QPoint> list2;      // green dots, the same
     QString slideName;          // the slide shown, as shown
     QByteArray slideWireName;   // the same, as the host named it
     QString server;
@@ -166,6 +166,8 @@ private:
     void useFallbackCalibration();
     bool readFiducials(const QByteArray& reply);
     void drawLists();
+    // pixmap takes its own copy of the slide before something is drawn on it over backup.
+    void detachOverlay();
 
     QString host;
 
@@ -182,11 +184,9 @@ private:
     bool listsPending = false;
     bool slideImageIn = false;  // the current slide's image has arrived
 
-    // The dots are drawn once both the current image's lists and the current slide's
-    // calibration are in, and again whenever that calibration is computed anew.
-    QPixmap cleanImage;         // the image as it arrived
-    QList<CoordinateTriple> points1;
-    QList<CoordinateTriple> points2;
+    // The dots are drawn once per image, on backup itself, when both the image's lists (read
+    // from counts1 and counts2 in place) and the slide's calibration are in.
     bool haveLists = false;
     bool calibrationCurrent = false;
+    bool dotsDrawn = false;
 };
