@@ -3,7 +3,10 @@
 // Each scenario runs in a process of its own (this program, started again with --scenario):
 //   Session640    the whole session with the video at 640 x 480, mosaic included;
 //   Mosaic1280    the same with the video at 1280 x 960 from the mosaic on;
-//   HugePictures  the host answers every inset and tile with a 5000 x 5000 JPEG, 120 levels.
+//   HugePictures  the host answers every inset and tile with a 5000 x 5000 JPEG, 120 levels;
+//   PointListAtCap  the slide view of a control window gets a red point list just under the
+//                 64 MiB reply cap (this program serves it as a host process of its own): the
+//                 time to the dots, the longest time the event loop was blocked, and VmHWM.
 // The host's pictures are not counted: it runs in another process.
 #include "BoxCloser.h"
 #include "HighResPreview.h"
@@ -11,6 +14,7 @@
 #include "NeighborVideo.h"
 #include "ScopeBrowser.h"
 #include "Session.h"
+#include "SimHost.h"
 #include "VideoStack.h"
 #include "VideoView.h"
 #include "VideoWindow.h"
@@ -19,6 +23,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPointer>
@@ -275,15 +280,96 @@ struct Walk
     }
 };
 
+// A host whose "f=sl" list of every slide is just under the reply cap: lines over the whole
+// slide and around it, a tenth of them off the image. The green list is empty.
+int servePointList()
+{
+    SimHost host;
+    QByteArray list;
+    list.reserve(MyHTTP::MaxReply);
+    quint32 seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    while (list.size() < MyHTTP::MaxReply - 64) {
+        const double x = double(next() % 840000) - 40000.0;   // 0.1 um; the slide is 756700 wide
+        const double y = double(next() % 560000) - 30000.0;
+        list += "S1 " + QByteArray::number(x, 'f', 6) + ' ' + QByteArray::number(y, 'f', 6) + '\n';
+    }
+    host.script(QStringLiteral("icount:sl"), [list](const HostRequest&) { return HostReply::text(list); });
+    host.script(QStringLiteral("icount:sbl"), [](const HostRequest&) { return HostReply::text(""); });
+    if (!host.listen(0))
+        return 1;
+    std::printf("brolt-simhost listening on %s\n", qPrintable(host.hostField()));
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+// The slide view of a begun control window switched to slide lists, then the slide shown again.
+bool pointListAtCap(const QString& hostField)
+{
+    BoxCloser boxes;
+    ScopeBrowser::setSessionOpener([](SessionInfo& info) { Session::openSession(info); });
+    auto* b = new ScopeBrowser;
+    b->show();
+    b->hostName->setText(hostField);
+    b->loginBox->setText(QStringLiteral("guest"));
+    b->passwordBox->setText(QStringLiteral("guest"));
+    b->connectToServer->click();
+    if (!QTest::qWaitFor([b] { return b->scopeListBox->count() == 3; }, Wait))
+        return false;
+    b->scopeListBox->setCurrentRow(0);
+    b->reserveButton->click();
+    if (!QTest::qWaitFor([b] { return b->beginButton->isEnabled(); }, Wait))
+        return false;
+    b->beginButton->click();
+    if (!QTest::qWaitFor([] { return shownWindow<Session>(); }, Wait))
+        return false;
+    Session* s = shownWindow<Session>();
+    HighResPreview* view = s->highRes;
+    if (!QTest::qWaitFor([view] { return !view->pixmap.isNull() && !view->jpeg.request()->isBusy(); }, Wait))
+        return false;
+    QTest::qWait(500);
+    report("control_window");
+
+    // The event loop's longest gap, from a timer that asks to run every 5 ms.
+    QElapsedTimer sinceTick;
+    qint64 longest = 0;
+    QTimer tick;
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.restart());
+    });
+    QElapsedTimer clock;
+    clock.start();
+    sinceTick.start();
+    tick.start();
+    view->slideListMode = true;
+    QByteArray slide = s->highRes->slideWireName;
+    view->slideChange(slide);
+    if (!QTest::qWaitFor([view] { return !view->list1.isEmpty(); }, Wait))
+        return false;
+    const qint64 toDots = clock.elapsed();
+    QTest::qWait(200);
+    tick.stop();
+    std::printf("TIME to_dots_ms %lld\nTIME longest_block_ms %lld\nTIME dots %lld\n", toDots, longest,
+                qint64(view->list1.size()));
+    report("dots");
+    return true;
+}
+
 // Runs one scenario in this process against a host process; prints "STEP <name> <kB>" lines.
 int runScenario(const QString& scenario, const QString& hostPath)
 {
     QStringList hostArgs{QStringLiteral("--port"), QStringLiteral("0")};
     if (scenario == QLatin1String("HugePictures"))
         hostArgs << QStringLiteral("--test-huge-pictures");
+    QString program = hostPath;
+    if (scenario == QLatin1String("PointListAtCap")) {
+        program = QCoreApplication::applicationFilePath();
+        hostArgs = QStringList{QStringLiteral("--serve-point-list")};
+    }
     QProcess host;
     host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    host.start(hostPath, hostArgs);
+    host.start(program, hostArgs);
     QString field;
     if (host.waitForStarted(10000) && host.waitForReadyRead(30000)) {
         const QRegularExpressionMatch m =
@@ -296,6 +382,12 @@ int runScenario(const QString& scenario, const QString& hostPath)
         return 2;
     }
     report("start");
+    if (scenario == QLatin1String("PointListAtCap")) {
+        const bool ok = pointListAtCap(field);
+        host.kill();
+        host.waitForFinished(5000);
+        std::_Exit(ok ? 0 : 1);
+    }
     Walk walk;
     walk.hostField = field;
     walk.mosaic1280 = scenario == QLatin1String("Mosaic1280");
@@ -308,6 +400,7 @@ int runScenario(const QString& scenario, const QString& hostPath)
 
 using Steps = std::vector<std::pair<std::string, double>>;
 std::map<std::string, Steps> results;
+std::map<std::string, double> times;
 std::string self;
 
 void runChild(benchmark::State& state, const char* scenario)
@@ -325,6 +418,10 @@ void runChild(benchmark::State& state, const char* scenario)
             const QList<QByteArray> f = line.split(' ');
             if (f.size() == 3 && f[0] == "STEP")
                 steps.emplace_back(f[1].toStdString(), f[2].toDouble() / 1024.0);
+            if (f.size() == 3 && f[0] == "TIME") {
+                state.counters[f[1].toStdString()] = f[2].toDouble();
+                times[f[1].toStdString()] = f[2].toDouble();
+            }
         }
         if (steps.empty()) {
             state.SkipWithError("no figures");
@@ -340,7 +437,9 @@ void BM_Mosaic1280(benchmark::State& state) { runChild(state, "Mosaic1280"); }
 void BM_HugePictures(benchmark::State& state) { runChild(state, "HugePictures"); }
 BENCHMARK(BM_Session640)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_Mosaic1280)->Iterations(1)->Unit(benchmark::kSecond);
+void BM_PointListAtCap(benchmark::State& state) { runChild(state, "PointListAtCap"); }
 BENCHMARK(BM_HugePictures)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_PointListAtCap)->Iterations(1)->Unit(benchmark::kSecond);
 
 void printSteps()
 {
@@ -355,6 +454,9 @@ void printSteps()
         std::printf(", Mosaic1280 %+.1f over Session640 (<= +15)", last("Mosaic1280") - last("Session640"));
     if (results.count("HugePictures"))
         std::printf(", HugePictures %.1f (<= 400)", last("HugePictures"));
+    if (results.count("PointListAtCap"))
+        std::printf(", PointListAtCap %.1f (<= 300) with the event loop blocked %.0f ms at most (<= 1000)",
+                    last("PointListAtCap"), times["longest_block_ms"]);
     std::printf("\n");
 }
 
@@ -362,6 +464,12 @@ void printSteps()
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--serve-point-list") {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            QGuiApplication app(argc, argv);
+            return servePointList();
+        }
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]).rfind("--scenario=", 0) == 0) {
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

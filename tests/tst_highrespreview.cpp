@@ -604,6 +604,14 @@ void TestHighResPreview::markPointAndPainting()
     shot = v.grab().toImage();
     QVERIFY(shot.pixelColor(141, 120) == QColor(Qt::blue) && shot.pixelColor(240, 159) == QColor(Qt::blue));
     QVERIFY(shot.pixelColor(241, 120) != QColor(Qt::blue) && shot.pixelColor(180, 160) != QColor(Qt::blue));
+
+    // A mark on a slide whose pixels the tissue test shares goes on a copy of its own: the
+    // slide and the tissue test keep sharing theirs (two copies held, not three).
+    v.pixmap = v.backup = slide(0);
+    v.slideImage = v.backup.toImage();
+    v.markPoint(20000, 30000);
+    QCOMPARE(v.backup.toImage().constBits(), v.slideImage.constBits());
+    QVERIFY(isRed(at(v.pixmap, QPoint(80, 121))) && !isRed(at(v.backup, QPoint(80, 121))));
 }
 
 void TestHighResPreview::selectionDrawing_data()
