@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -116,35 +117,57 @@ void MyHTTP::fetch()
     connect(r, &QNetworkReply::finished, this, &MyHTTP::opComplete);
 }
 
-void MyHTTP::appendChunk(const char* chunk, int n)
+char* MyHTTP::room(int n)
 {
-    if (n <= 0)
-        return;
     if (overflow || qint64(m_length) + n >= MaxReply) {
         overflow = true;
-        return;
+        return nullptr;
     }
     if (m_length + n + 1 > capacity) {
         const int grown = capacity + n + 25;
         char* p = static_cast<char*>(std::realloc(buffer, grown));
         if (!p) {
             overflow = true;
-            return;
+            return nullptr;
         }
         buffer = p;
         capacity = grown;
     }
-    std::memcpy(buffer + m_length, chunk, n);
+    return buffer + m_length;
+}
+
+void MyHTTP::appendChunk(const char* chunk, int n)
+{
+    if (n <= 0)
+        return;
+    char* to = room(n);
+    if (!to)
+        return;
+    std::memcpy(to, chunk, n);
     m_length += n;
     buffer[m_length] = 0;
+}
+
+void MyHTTP::readAvailable(QNetworkReply* r)
+{
+    // Straight into the buffer: a large reply is not copied once more on its way.
+    for (qint64 n; (n = r->bytesAvailable()) > 0;) {
+        char* to = room(int(std::min<qint64>(n, MaxReply)));
+        if (!to)
+            return;
+        const qint64 got = r->read(to, std::min<qint64>(n, MaxReply));
+        if (got <= 0)
+            return;
+        m_length += int(got);
+        buffer[m_length] = 0;
+    }
 }
 
 void MyHTTP::getData()
 {
     if (!op)
         return;
-    const QByteArray chunk = op->readAll();
-    appendChunk(chunk.constData(), int(chunk.size()));
+    readAvailable(op);
     if (overflow) {
         // Too large: stop the transfer now and report it as failed.
         QNetworkReply* r = op;
@@ -161,8 +184,7 @@ void MyHTTP::opComplete()
     QNetworkReply* r = op;
     if (!r)
         return;
-    const QByteArray rest = r->readAll();
-    appendChunk(rest.constData(), int(rest.size()));
+    readAvailable(r);
     const int status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     int st;
     if (r->error() == QNetworkReply::OperationCanceledError)

@@ -55,6 +55,10 @@ private slots:
 
 private:
     void release();
+    // Room for n more bytes and the NUL after them; null, and the reply overflows, beyond
+    // MaxReply.
+    char* room(int n);
+    void readAvailable(QNetworkReply* r);
     void finish(int finalState);
 
     int id = -1;
