@@ -12,10 +12,10 @@
 #include "HighResPreview.h"
 #include "LowResPreview.h"
 #include "NeighborVideo.h"
+#include "PeakMemory.h"
 #include "ScopeBrowser.h"
 #include "Session.h"
 #include "SimHost.h"
-#include "VideoStack.h"
 #include "VideoView.h"
 #include "VideoWindow.h"
 
@@ -24,7 +24,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QListWidget>
 #include <QPointer>
 #include <QProcess>
@@ -36,7 +35,6 @@
 
 #include <cstdio>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,20 +42,9 @@ namespace {
 
 constexpr int Wait = 120000;
 
-qint64 peakKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 void report(const char* step)
 {
-    std::printf("STEP %s %lld\n", step, peakKb());
+    std::printf("STEP %s %lld\n", step, peakResidentKb());
     std::fflush(stdout);
 }
 

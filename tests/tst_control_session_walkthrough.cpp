@@ -6,6 +6,7 @@
 #include "HighResPreview.h"
 #include "LowResPreview.h"
 #include "NeighborVideo.h"
+#include "PeakMemory.h"
 #include "ScopeBrowser.h"
 #include "Session.h"
 #include "TestHost.h"
@@ -14,7 +15,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -151,17 +151,6 @@ QString fmt4(double units)
 QString fmtZ(double units)
 {
     return QString::asprintf("%.0f", units * 0.1);
-}
-
-qint64 peakResidentKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
 }
 
 } // namespace
