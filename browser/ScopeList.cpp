@@ -99,7 +99,6 @@ ScopeList parseScopeList(const char* data, int length)
         int p = caret + 1;
         while (p < length && !isAlnum(data[p]) && !c.stopLine(p))
             ++p;
-        const int resume = p;
         if (p < length && isAlnum(data[p])) {
             bool firstLine = true;
             while (p < length && data[p] != '^' && (firstLine || !isMarker(data[p]))) {
@@ -115,13 +114,13 @@ ScopeList parseScopeList(const char* data, int length)
                     rec.slides.append(HostBytes::shown(rec.wireSlides.last()));
                 }
                 const int nl = c.find('\n', p);
-                if (nl < 0)
-                    break;
-                p = nl + 1;
+                p = nl < 0 ? length : nl + 1;
             }
         }
-        list.records.append(rec);
-        pos = resume > marker ? resume : marker + 1;
+        list.records.append(std::move(rec));
+        // The next record starts after this one's slides: a marker inside a slide line is part
+        // of that slide, so no byte is read into two records.
+        pos = p;
     }
     return list;
 }

@@ -76,6 +76,11 @@ void TestScopeList::recordRules()
     QCOMPARE(m.records.size(), 2);
     QCOMPARE(m.records[0].slides, QStringList({"a1"}));
     QCOMPARE(m.records[1].slides, QStringList({"b1"}));
+
+    // Markers inside slide lines start no record: they belong to their slide.
+    const ScopeList k = parse("$A\n10\nd\n^\ns1$x\ns2#y\n^\n");
+    QCOMPARE(k.records.size(), 1);
+    QCOMPARE(k.records[0].slides, QStringList({"s1$x", "s2#y"}));
 }
 
 void TestScopeList::bannerRules()
@@ -141,8 +146,14 @@ void TestScopeList::randomBytesStayInside()
             b += alphabet[rng.bounded(int(sizeof alphabet - 1))];
         const ScopeList l = parse(b);
         QVERIFY(l.banner.size() <= b.size());
-        for (const ScopeRecord& r : l.records)
-            QVERIFY(r.name.size() + r.description.size() <= b.size());
+        // No byte is read into two records, nor twice into one.
+        qsizetype wire = 0;
+        for (const ScopeRecord& r : l.records) {
+            wire += r.wireName.size() + r.maxMinutesText.size() + r.description.size();
+            for (const QByteArray& s : r.wireSlides)
+                wire += s.size();
+        }
+        QVERIFY2(wire <= b.size(), b.toHex().constData());
     }
 }
 
