@@ -22,12 +22,15 @@ void Session::startTimer()
     // A re-read still under way when the count ran out: the session is over, nothing restarts.
     if (expired)
         return;
-    if (!timeConn.succeeded()) {
+    // A reply without a number is no answer: like a failed transfer, it starts no countdown and
+    // leaves a running one as it is.
+    const auto seconds = timeConn.succeeded() ? parseRemainingSeconds(timeConn.data(), timeConn.length())
+                                              : std::nullopt;
+    if (!seconds) {
         sysInfoBox->append(QStringLiteral("***Error - Unable to query server for remaining control time"));
         return;
     }
-    if (const auto seconds = parseRemainingSeconds(timeConn.data(), timeConn.length()))
-        secondsLeft = *seconds;
+    secondsLeft = *seconds;
     if (!controlTimer.isActive()) {
         // Only the first good reply gets here: the timer runs from then on until the expiry,
         // after which replies are ignored, so tickme is connected once.

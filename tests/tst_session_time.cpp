@@ -153,16 +153,20 @@ void TestSessionTime::countdown()
 
 void TestSessionTime::readsThatStartOrRestartNothing()
 {
-    {
-        // A first read that fails: its line, and no tick ever runs.
+    // A first read that fails, or that holds no number: its line, no tick ever runs, and the
+    // controls stay usable.
+    for (const auto& [status, body] : {std::pair<int, QByteArray>(500, "1800"),
+                                       std::pair<int, QByteArray>(200, "<html>try later</html>"),
+                                       std::pair<int, QByteArray>(200, QByteArray("\0" "1800", 5))}) {
         ControlSession c;
-        c.host->scriptReply(QStringLiteral("iserv:t"), 500, "1800");
+        c.host->scriptReply(QStringLiteral("iserv:t"), status, body);
         QVERIFY(c.start());
         QVERIFY(c.s->sysInfoBox->toPlainText().contains(
             QStringLiteral("***Error - Unable to query server for remaining control time")));
         QVERIFY(!c.s->controlTimer.isActive());
         QVERIFY(c.s->timeLabel->text().contains(QStringLiteral("Retrieving time...")));
         QVERIFY(!c.s->expired);
+        QVERIFY(c.controlsEnabled(true));
         QVERIFY(c.boxes.seen.isEmpty());
     }
     {
