@@ -227,7 +227,7 @@ void ScopeBrowser::checkAuth()
 
 void ScopeBrowser::checkAuthResponse()
 {
-    if (!checkHTTP(checkAuthConn))
+    if (ending || !checkHTTP(checkAuthConn))
         return;
     if (ReplyText(checkAuthConn).startsWith('+'))
         refreshList(false);
@@ -267,6 +267,8 @@ void ScopeBrowser::fetchScopeList()
 
 void ScopeBrowser::updateList()
 {
+    if (ending)
+        return;
     if (!listConn->succeeded()) {
         hostName->selectAll();
         connectionStatus->setText(QStringLiteral("Connection Failed."));
@@ -394,6 +396,8 @@ void ScopeBrowser::checkSchedEntries()
 
 void ScopeBrowser::parseTimersResponse()
 {
+    if (ending)
+        return;
     QPointer<ScopeBrowser> self(this);
     const bool ok = checkHTTP(timersConn);
     if (!self || ending)
@@ -711,7 +715,7 @@ void ScopeBrowser::schedButton_clicked()
 
 void ScopeBrowser::openResWin()
 {
-    if (!schedRequest || !checkHTTP(cckConn))
+    if (ending || !schedRequest || !checkHTTP(cckConn))
         return;
     // Without the server's time every booking would go to a wrong start: open no dialog.
     const auto serverTime = ReplyText(cckConn).scan().decimal();

@@ -134,8 +134,8 @@ private:
     std::optional<Asked> sticketFor;
     std::optional<Asked> reserveFor;
     std::optional<Asked> ticketFor;
-    // A granted session ends the dialog; while its boxes are open it is only hidden, and the
-    // last box to close deletes it.
+    // A granted session ends the dialog, and replies that arrive afterwards do nothing. While
+    // its boxes are open it is only hidden, and the last box to close deletes it.
     int boxesOpen = 0;
     bool ending = false;
     // What "Scheduling..." was pressed with; its dialog opens when the clock reply arrives.

@@ -100,6 +100,7 @@ private slots:
     void ticketReplies();
     void repliesServeTheMicroscopeAskedFor();
     void ticketWhileBoxOpen();
+    void hiddenDialogShowsNothing();
 };
 
 void TestScopeBrowser::formAtStart()
@@ -612,6 +613,9 @@ void TestScopeBrowser::ticketReplies_data()
         << QStringList{"Reply string was -XY 1c0ffee", "Reply string was +"};
     QTest::newRow("granted") << QByteArray() << QByteArray("+OK 1c0ffee") << QStringList() << QString()
         << QStringList();
+    // The ticket starts at the fourth byte.
+    QTest::newRow("granted, ticket right after OK") << QByteArray() << QByteArray("+OK1c0ffee") << QStringList()
+        << QString() << QStringList();
 }
 
 void TestScopeBrowser::ticketReplies()
@@ -723,6 +727,42 @@ void TestScopeBrowser::ticketWhileBoxOpen()
     QTest::qWait(50);
     QCOMPARE(s.boxes.titles(), QStringList{"Control Message"});
     QVERIFY(s.sessions.windows[0]->isVisible());
+}
+
+void TestScopeBrowser::hiddenDialogShowsNothing()
+{
+    // A box keeps the dialog hidden after the session opened. Replies that arrive then show
+    // nothing: a failed refresh, log-in check and watch sweep, and the clock "Scheduling..." asked for.
+    Start s;
+    s.host->scriptReply("iserv:cwt", 200, "0 600");      // windows starting now: the next tick announces
+    s.host->scriptReply("iserv:ticket", 200, "+OK 1c0ffee");
+    QVERIFY(s.connect());
+    s.b->show();
+    s.host->scriptReply("iserv:cck", 200, "1700000000\n", 500);
+    s.b->schedButton->click();              // after its box, the clock request
+    QStringList late;
+    s.boxes.onBox = [&](const BoxCloser::Box& box) {
+        if (box.title != QLatin1String("Control Message") || !s.sessions.seen.isEmpty())
+            return;
+        BoxCloser closer;                   // this box's closer runs below us
+        for (const char* route : {"iserv:i", "iserv:checkauth", "iserv:cwt"})
+            s.host->scriptReply(route, 500, "", 300);
+        s.b->startsession();
+        s.b->connectToServer->click();
+        s.b->checkAuth();
+        s.b->initTimers();
+        QVERIFY(QTest::qWaitFor([&] { return !s.sessions.seen.isEmpty(); }, 5000));
+        QVERIFY(s.b && !s.b->isVisible());
+        QTest::qWait(600);
+        late = closer.titles();
+    };
+    QMetaObject::invokeMethod(s.b, "tickTock", Qt::DirectConnection);
+    QTRY_VERIFY(s.b.isNull());
+    QCOMPARE(late, QStringList());
+    QCOMPARE(s.boxes.titles(), QStringList({"Kelvry Control Time", "Control Message"}));
+    for (QWidget* w : QApplication::topLevelWidgets())
+        QVERIFY(!qobject_cast<ReserveTimeWin*>(w));
+    QCOMPARE(s.host->count("iserv:getschd"), 0);
 }
 
 QTEST_MAIN(TestScopeBrowser)
