@@ -111,18 +111,27 @@ bool ReserveTimeWin::bookingOnTheWay() const
 
 void ReserveTimeWin::releaseWhenIdle()
 {
-    if (closed && !bookingOnTheWay())
+    // A box still open has a reply handler of this dialog below it.
+    if (closed && boxesOpen == 0 && !bookingOnTheWay())
         deleteLater();          // a schedule download still running is abandoned
 }
 
 bool ReserveTimeWin::warn(const QString& caption, const QString& text)
 {
-    return closed || Alerts::warning(this, caption, text);
+    ++boxesOpen;
+    if (!Alerts::warning(this, caption, text))
+        return false;
+    --boxesOpen;
+    return true;
 }
 
 bool ReserveTimeWin::inform(const QString& caption, const QString& text)
 {
-    return closed || Alerts::information(this, caption, text);
+    ++boxesOpen;
+    if (!Alerts::information(this, caption, text))
+        return false;
+    --boxesOpen;
+    return true;
 }
 
 bool ReserveTimeWin::checkConnection(MyHTTP* request)
@@ -184,7 +193,8 @@ void ReserveTimeWin::getSchedResponse()
 {
     const ReleaseWhenIdle release(this);
     QPointer<ReserveTimeWin> self(this);
-    if (checkConnection(schedConn)) {
+    // A closed dialog reports only its booking.
+    if (closed ? schedConn->succeeded() : checkConnection(schedConn)) {
         // One reservation per complete line, "start duration"; text after the last line break is
         // not a line. A line without a duration takes the one before it (600 s before the first);
         // a line without a start fills no row.

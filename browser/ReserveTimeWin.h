@@ -10,7 +10,8 @@ class MyHTTP;
 
 // The scheduling dialog: one microscope's booked reservations and the booking of a further slot.
 // Closing it ends it: it deletes itself once no booking of its own is on the way. A booking still
-// on the way completes and is announced by schedDone, but shows no box.
+// on the way completes hidden: schedDone announces it, and its outcome is shown in its box
+// before the dialog goes.
 class ReserveTimeWin : public QDialog, public Ui::ReserveTimeWin
 {
     Q_OBJECT
@@ -62,7 +63,8 @@ private:
     void sendReservation(qint64 start, int minutes);
     bool bookingOnTheWay() const;
     void releaseWhenIdle();
-    // Boxes of a dialog that is open; a closed one shows none. False: the dialog is gone.
+    // The dialog's boxes, also while it is closed and its booking completes. False: the dialog
+    // is gone.
     bool warn(const QString& caption, const QString& text);
     bool inform(const QString& caption, const QString& text);
 
@@ -85,5 +87,6 @@ private:
     int pendingMinutes = 0;
 
     bool closed = false;
+    int boxesOpen = 0;
     friend struct ReleaseWhenIdle;
 };

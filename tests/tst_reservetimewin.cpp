@@ -74,6 +74,7 @@ private slots:
     void bookingRequestIsExact();
     void reservationReplies();
     void ticketProblems();
+    void ticketAtItsOffset();
     void busyRequests();
     void bookingAgainstHost();
 };
@@ -240,6 +241,25 @@ void TestReserveTimeWin::ticketProblems()
     QTest::qWait(100);
     QCOMPARE(t.host->count("iserv:schdt"), 1);
     QCOMPARE(done.count(), 1);
+}
+
+void TestReserveTimeWin::ticketAtItsOffset()
+{
+    // A scheduling ticket starts at the fifth byte, in the scheduling dialog and in the log-in
+    // dialog's "Reserve Now": the requests carry strings made with 0x12.
+    Sched t;
+    t.host->scriptReply("iserv:sticket", 200, "+OKX12");
+    t.host->scriptReply("iserv:schdt", 200, "+OK 10 600\n");
+    t.host->scriptReply("iserv:getschd", 200, "");
+    QCOMPARE(reserve(*t.d, t.boxes).title, QStringLiteral("Scheduling Successful"));
+    QVERIFY(HostAuth::checkRequest("secret", 0x12, t.host->requests("iserv:schdt").value(0).value("auth")));
+
+    ScopeBrowser b;
+    QVERIFY(connectAndSweep(b, t.host, "alice", "secret"));
+    b.scopeListBox->setCurrentRow(rowOf(b, "tall"));
+    b.reserveButton->click();
+    QVERIFY(t.boxes.waitFor(2));
+    QVERIFY(HostAuth::checkRequest("secret", 0x12, t.host->requests("iserv:schdnow").value(0).value("auth")));
 }
 
 void TestReserveTimeWin::busyRequests()

@@ -156,8 +156,8 @@ void TestScheduling::closedDialogsGoAway()
     QTRY_COMPARE(openDialogs().size(), 0);
     QCOMPARE(boxes.titles(), QStringList(50, QStringLiteral("Kelvry Control Time")));
 
-    // A booking on its way when the dialog is closed still reaches the watch; its reply, a
-    // refusal or a grant, shows no box, and the dialog goes once it is in.
+    // A booking on its way when the dialog is closed still reaches the watch. The dialog stays
+    // hidden until the reply, shows its outcome, a refusal or a grant, and then goes.
     for (const QByteArray& reply : {QByteArray("-C"), QByteArray("+OK 600 1800\n")}) {
         ReserveTimeWin* d = openScheduling(b.get(), rowOf(*b, "dark"));
         QVERIFY(d);
@@ -165,13 +165,31 @@ void TestScheduling::closedDialogsGoAway()
         host->scriptReply("iserv:schdt", 200, reply, 300);
         const int seen = int(boxes.seen.size());
         QPointer<ReserveTimeWin> gone(d);
+        // With the refusal, a schedule download ends while the box is open and leaves it open.
+        const bool downloading = !reply.startsWith('+');
+        bool hiddenUnderBox = false;
+        bool keptUnderBox = false;
+        boxes.onBox = [&](const BoxCloser::Box&) {
+            hiddenUnderBox = gone && !gone->isVisible();
+            QTest::qWait(downloading ? 500 : 0);
+            keptUnderBox = !gone.isNull();
+        };
         d->reserveBtn->click();
         QTRY_COMPARE(host->count("iserv:sticket"), reply.startsWith('+') ? 2 : 1);
+        if (downloading) {
+            QTRY_COMPARE(host->count("iserv:schdt"), 1);
+            host->scriptReply("iserv:getschd", 200, "", 600);
+            d->refreshBtn->click();
+        }
         d->cancelButton->click();
-        QVERIFY(gone);
+        QVERIFY(gone && !gone->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!gone, 5000);
         QTest::qWait(50);
-        QCOMPARE(boxes.seen.size(), seen);
+        boxes.onBox = {};
+        QCOMPARE(boxes.seen.size(), seen + 1);
+        QCOMPARE(boxes.seen.last().title,
+                 reply.startsWith('+') ? QStringLiteral("Scheduling Successful") : QStringLiteral("Scheduling Problem"));
+        QVERIFY(hiddenUnderBox && keptUnderBox);
     }
     const ScopeTimer* booked = b->timerFor(QStringLiteral("dark"));
     QVERIFY(booked && booked->start == T0 + 600 && booked->end == T0 + 2400);
