@@ -48,6 +48,7 @@ public:
     bool stackBusy = false;
     bool neighborBusy = false;      // a neighbour scan runs
     bool neighborsDone = false;
+    bool neighborScanCut = false;   // a scan stopped early, which cleared neighborsDone
     QPointer<VideoWindow> videoWindow;
     int zRemaining = 0;
     int neighborIndex = 0;

@@ -82,6 +82,7 @@ void Session::endNeighborScan(const QString& line)
     neighborIndex = -1;
     neighborBusy = false;
     neighborsDone = false;
+    neighborScanCut = true;
     highRes->showSelection = false;
     highRes->redraw();
     if (!expired)
@@ -94,7 +95,11 @@ void Session::handleCorrectButton()
 {
     const QString failed = QStringLiteral("Correction failed.");
     if (!neighborsDone) {
-        Alerts::warning(this, failed, QStringLiteral("You haven't clicked the \"Display Neighbor\" button yet."));
+        Alerts::warning(this, failed,
+                        neighborScanCut
+                            ? QStringLiteral("The last neighbor scan did not finish.\n"
+                                             "Click the \"Display Neighbor\" button again.")
+                            : QStringLiteral("You haven't clicked the \"Display Neighbor\" button yet."));
         return;
     }
     // The mosaic shows the slide under the microscope; measured against any other slide's

@@ -155,7 +155,8 @@ void TestSessionNeighbor::scanEnds()
     BoxCloser boxes;
     s->correctButton->click();
     QVERIFY(boxes.waitFor(1));
-    QCOMPARE(boxes.seen[0].text, QStringLiteral("You haven't clicked the \"Display Neighbor\" button yet."));
+    QCOMPARE(boxes.seen[0].text, QStringLiteral("The last neighbor scan did not finish.\n"
+                                                "Click the \"Display Neighbor\" button again."));
 }
 
 void TestSessionNeighbor::correctionRefused_data()
