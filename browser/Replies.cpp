@@ -2,6 +2,7 @@
 
 #include "ReplyText.h"
 
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -10,6 +11,16 @@ ReplyText bytes(const char* data, int length)
     return ReplyText(QByteArray(data, length > 0 ? length : 0));
 }
 } // namespace
+
+bool loginAccepted(const char* data, int length)
+{
+    return bytes(data, length).startsWith('+');
+}
+
+std::optional<qint64> parseServerClock(const char* data, int length)
+{
+    return bytes(data, length).scan().decimal();
+}
 
 std::optional<std::pair<qint64, qint64>> parseControlWindow(const char* data, int length)
 {
@@ -66,6 +77,55 @@ SessionTicketReply parseSessionTicket(const char* data, int length)
         if (const auto ticket = reply.hexAt(3)) {
             r.kind = SessionTicketReply::Granted;
             r.ticket = *ticket;
+        }
+    }
+    return r;
+}
+
+QList<ScheduleRow> parseSchedule(const char* data, int length)
+{
+    QList<ScheduleRow> rows;
+    if (!data || length <= 0)
+        return rows;
+    qint64 duration = 600;
+    const char* const end = data + length;
+    for (const char* line = data; line < end && rows.size() < MaxScheduleRows;) {
+        const void* lineEnd = std::memchr(line, '\n', size_t(end - line));
+        if (!lineEnd)
+            break;
+        const char* next = static_cast<const char*>(lineEnd);
+        auto in = ReplyText(QByteArray(line, int(next - line))).scan();
+        line = next + 1;
+        const auto start = in.decimal();
+        if (!start)
+            continue;
+        if (const auto d = in.decimal())
+            duration = *d;
+        rows.append({*start, duration});
+    }
+    return rows;
+}
+
+BookingReply parseBooking(const char* data, int length)
+{
+    const ReplyText reply = bytes(data, length);
+    const QByteArray text = reply.text();
+    BookingReply r;
+    if (text.startsWith("-C")) {
+        r.kind = BookingReply::Overlap;
+    } else if (text.startsWith("-N")) {
+        r.kind = BookingReply::NoTicket;
+    } else if (text.startsWith('-')) {
+        r.kind = BookingReply::Refused;
+    } else {
+        auto in = reply.scan();
+        const auto status = in.word();
+        const auto wait = status ? in.decimal() : std::nullopt;
+        const auto span = wait ? in.decimal() : std::nullopt;
+        if (span) {
+            r.kind = BookingReply::Booked;
+            r.wait = *wait;
+            r.length = *span;
         }
     }
     return r;

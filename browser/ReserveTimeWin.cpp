@@ -4,7 +4,7 @@
 #include "Clock.h"
 #include "HostBytes.h"
 #include "MyHTTP.h"
-#include "ReplyText.h"
+#include "Replies.h"
 #include "Url.h"
 
 #include <QDateTime>
@@ -195,31 +195,14 @@ void ReserveTimeWin::getSchedResponse()
     QPointer<ReserveTimeWin> self(this);
     // A closed dialog reports only its booking.
     if (closed ? schedConn->succeeded() : checkConnection(schedConn)) {
-        // One reservation per complete line, "start duration"; text after the last line break is
-        // not a line. A line without a duration takes the one before it (600 s before the first);
-        // a line without a start fills no row.
-        const QByteArray reply = schedConn->reply();
-        const QList<QByteArray> pieces = reply.split('\n');
-        const qsizetype lines = pieces.size() - 1;
-        struct Row { qint64 start, duration; };
-        QList<Row> rows;
-        qint64 duration = 600;
-        for (qsizetype i = 0; i < lines; ++i) {
-            auto in = ReplyText(pieces.at(i)).scan();
-            const auto start = in.decimal();
-            if (!start)
-                continue;
-            if (const auto d = in.decimal())
-                duration = *d;
-            rows.append({*start, duration});
-        }
+        const QList<ScheduleRow> rows = parseSchedule(schedConn->data(), schedConn->length());
         if (rows.isEmpty()) {
             clearTable();
         } else {
             // The table shows exactly the reservations of this reply.
             schedTable->setRowCount(int(rows.size()));
             for (int r = 0; r < rows.size(); ++r) {
-                const Row& row = rows.at(r);
+                const ScheduleRow& row = rows.at(r);
                 schedTable->setItem(r, 0, new QTableWidgetItem(textDate(row.start)));
                 schedTable->setItem(r, 1, new QTableWidgetItem(durationText(row.duration)));
                 schedTable->setItem(r, 2, new QTableWidgetItem(textDate(row.start + row.duration)));
@@ -260,8 +243,7 @@ void ReserveTimeWin::gotSticket()
         checkConnection(sticketConn);
         return;
     }
-    const ReplyText reply(sticketConn);
-    const auto ticket = reply.startsWith('+') ? reply.hexAt(4) : std::nullopt;
+    const auto ticket = parseSchedulingTicket(sticketConn->data(), sticketConn->length());
     if (!ticket) {
         warn(QStringLiteral("Scheduling Failed"), QStringLiteral("The server rejected you as unauthorized for scheduling."));
         return;
@@ -306,39 +288,32 @@ void ReserveTimeWin::resTimeResponse()
     const ReleaseWhenIdle release(this);
     if (!checkConnection(resConn))
         return;
-    const ReplyText reply(resConn);
-    const QByteArray text = reply.text();
-    if (text.startsWith("-C")) {
+    const BookingReply reply = parseBooking(resConn->data(), resConn->length());
+    switch (reply.kind) {
+    case BookingReply::Overlap:
         warn(QStringLiteral("Scheduling Problem"),
-                        QStringLiteral("The time slot you requested overlaps with an existing reservation.\n"
-                                       "Please adjust your starting or duration times. Also, refreshing the\n"
-                                       "schedule may show new reservations that are blocking yours."));
+             QStringLiteral("The time slot you requested overlaps with an existing reservation.\n"
+                            "Please adjust your starting or duration times. Also, refreshing the\n"
+                            "schedule may show new reservations that are blocking yours."));
         return;
-    }
-    if (text.startsWith("-N")) {
+    case BookingReply::NoTicket:
         warn(QStringLiteral("Authorization Problem"),
-                        QStringLiteral("The server cannot allocate you a session ticket currently.\n"
-                                       "Please adjust any errors and try again later."));
+             QStringLiteral("The server cannot allocate you a session ticket currently.\n"
+                            "Please adjust any errors and try again later."));
         return;
-    }
-    if (text.startsWith('-')) {
+    case BookingReply::Refused:
         warn(QStringLiteral("Scheduling Problem"), QStringLiteral("The server refused the reservation."));
         return;
-    }
-
-    // "status wait length": a reply without both numbers does not say whether the slot was booked.
-    auto in = reply.scan();
-    const auto status = in.word();
-    const auto wait = status ? in.decimal() : std::nullopt;
-    const auto length = wait ? in.decimal() : std::nullopt;
-    if (!length) {
+    case BookingReply::Unreadable:
         if (warn(QStringLiteral("Connection Failure"), QString::fromLatin1(connectionFailureText)) && !closed)
             refreshBtn_clicked();
         return;
+    case BookingReply::Booked:
+        break;
     }
 
     QPointer<ReserveTimeWin> self(this);
-    emit schedDone(long(*wait), long(*length));
+    emit schedDone(long(reply.wait), long(reply.length));
     if (!self)
         return;
     if (!inform(QStringLiteral("Scheduling Successful"),

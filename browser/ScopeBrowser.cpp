@@ -4,7 +4,6 @@
 #include "Clock.h"
 #include "HostBytes.h"
 #include "MyHTTP.h"
-#include "ReplyText.h"
 #include "Replies.h"
 #include "ReserveTimeWin.h"
 #include "ScopeList.h"
@@ -229,7 +228,7 @@ void ScopeBrowser::checkAuthResponse()
 {
     if (ending || !checkHTTP(checkAuthConn))
         return;
-    if (ReplyText(checkAuthConn).startsWith('+'))
+    if (loginAccepted(checkAuthConn->data(), checkAuthConn->length()))
         refreshList(false);
     else
         warn(QStringLiteral("Authentication Failed"),
@@ -718,7 +717,7 @@ void ScopeBrowser::openResWin()
     if (ending || !schedRequest || !checkHTTP(cckConn))
         return;
     // Without the server's time every booking would go to a wrong start: open no dialog.
-    const auto serverTime = ReplyText(cckConn).scan().decimal();
+    const auto serverTime = parseServerClock(cckConn->data(), cckConn->length());
     if (!serverTime) {
         warn(QStringLiteral("Connection Failure"),
              QStringLiteral("Error connecting to the Kelvry server.\n"

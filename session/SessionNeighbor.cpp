@@ -8,6 +8,7 @@
 #include "NeighborGrid.h"
 #include "NeighborVideo.h"
 #include "StageFields.h"
+#include "StageReplies.h"
 #include "Url.h"
 
 #include <QStatusBar>
@@ -64,7 +65,7 @@ void Session::startNextNeighbor(QImage&)
 void Session::neighMoveComplete()
 {
     // A tile taken where the stage did not go would mislead the calibration.
-    if (!neighMoveConn.succeeded() || neighMoveConn.reply().startsWith('-')) {
+    if (!neighMoveConn.succeeded() || moveRefused(neighMoveConn.data(), neighMoveConn.length())) {
         endNeighborScan(QStringLiteral("***Neighbor scan stopped: the microscope did not make a move.\n"));
         return;
     }
@@ -156,8 +157,7 @@ void Session::calibrationResponse()
                                        "Please check the calibration with \"Refresh Preview\"."));
         return;
     }
-    const QByteArray reply = calibConn.reply();
-    switch (parseCalibrationReply(reply.constData(), int(reply.size()))) {
+    switch (parseCalibrationReply(calibConn.data(), calibConn.length())) {
     case CalibrationReply::Corrected: {
         const QString terms = QStringLiteral("\n\n       dx: %1 mm (%3 Pixel)\n       dy: %2 mm (%4 Pixel)")
                                   .arg(QString::number(calDx * 0.0001, 'f', 4),

@@ -2,7 +2,7 @@
 // the start; afterwards the slider puts a level's height into the z field.
 #include "Session.h"
 
-#include "StackReplies.h"
+#include "StageReplies.h"
 #include "VideoWindow.h"
 
 #include <QStatusBar>
@@ -64,7 +64,7 @@ void Session::startNextZImage(QImage&)
 void Session::zMoveComplete()
 {
     // A level the stage did not reach would be browsed at a height its image does not show.
-    if (!zMoveConn.succeeded() || levelMoveRefused(zMoveConn.data(), zMoveConn.length())) {
+    if (!zMoveConn.succeeded() || moveRefused(zMoveConn.data(), zMoveConn.length())) {
         dropStackLevel(QStringLiteral("***Error - Focus stack stopped: the microscope did not move to the next level."));
         return;
     }

@@ -51,6 +51,11 @@ PositionReply parsePosition(const char* data, int length)
     return out;
 }
 
+bool moveRefused(const char* data, int length)
+{
+    return data && length > 0 && data[0] == '-';
+}
+
 SysInfoReply parseSysInfo(const char* data, int length)
 {
     SysInfoReply out;

@@ -22,6 +22,11 @@ struct PositionReply
 };
 PositionReply parsePosition(const char* data, int length);
 
+// A move that is not followed by position polls (a focus-stack level, a neighbour step): it was
+// refused when its first byte is '-'. Any other reply counts as the stage in place, since the
+// reply has no further defined form.
+bool moveRefused(const char* data, int length);
+
 // The "f=d" reply: micrometres per video pixel, x then y, on its first line; then free text,
 // which is everything after the first line break up to a NUL (empty without a line break).
 struct SysInfoReply

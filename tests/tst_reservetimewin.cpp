@@ -2,6 +2,7 @@
 #include "sched_support.h"
 
 #include "Auth.h"
+#include "Replies.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -151,6 +152,11 @@ void TestReserveTimeWin::scheduleLineRules()
         for (int r = 0; r < c.rows.size(); ++r)
             QCOMPARE(rowTexts(*t.d, r), c.rows.at(r));
     }
+
+    // A flood of short lines fills no more rows than the table takes.
+    t.host->scriptReply("iserv:getschd", 200, QByteArray("1\n").repeated(MaxScheduleRows + 1));
+    QVERIFY(loadSchedule(*t.d));
+    QCOMPARE(t.d->schedTable->rowCount(), MaxScheduleRows);
 }
 
 void TestReserveTimeWin::bookingRequestIsExact()

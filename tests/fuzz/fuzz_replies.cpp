@@ -1,11 +1,12 @@
 // Any bytes as a short status reply: the readers stay inside them.
 #include "JobReplies.h"
+#include "NeighborGrid.h"
 #include "Replies.h"
 #include "ReplyText.h"
-#include "StackReplies.h"
 #include "StageReplies.h"
 #include "TimeReplies.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > 65536)
         return 0;
     const char* bytes = reinterpret_cast<const char*>(data);
+    (void)loginAccepted(bytes, int(size));
+    if (const auto clock = parseServerClock(bytes, int(size)); clock && (*clock > ReplyText::MaxDecimal || *clock < -ReplyText::MaxDecimal))
+        std::abort();
     (void)parseControlWindow(bytes, int(size));
     (void)parseSchedulingTicket(bytes, int(size));
     (void)parseReservation(bytes, int(size));
@@ -27,8 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (const auto s = parseRemainingSeconds(bytes, int(size)); s && *s == std::numeric_limits<int>::min())
         std::abort();
     (void)cancelAccepted(bytes, int(size));
-    (void)levelMoveRefused(bytes, int(size));
+    (void)moveRefused(bytes, int(size));
+    (void)parseCalibrationReply(bytes, int(size));
     (void)parseJobReply(bytes, int(size));
+
+    // One schedule row per complete line at the most, and never more than the table takes.
+    const auto rows = parseSchedule(bytes, int(size));
+    if (rows.size() > MaxScheduleRows || rows.size() > qsizetype(std::count(bytes, bytes + size, '\n')))
+        std::abort();
+    // A refusal is never read as a booking.
+    if (parseBooking(bytes, int(size)).kind == BookingReply::Booked && size > 0 && data[0] == '-')
+        std::abort();
 
     // List entries and the job's slide are pieces of the reply, never longer than it.
     qsizetype listed = 0;

@@ -1,0 +1,23 @@
+// Any bytes as a slide file of the high-resolution view: the readers stay inside them, and
+// what they accept can be used as it is.
+#include "FiducialFile.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 65536)
+        return 0;
+    const char* bytes = reinterpret_cast<const char*>(data);
+
+    // An accepted calibration is a finite positive scale with a finite angle.
+    if (const auto f = FiducialFile::read(bytes, int(size))) {
+        if (!(f->pixelWidth > 0 && f->pixelHeight > 0 && f->widthMm > 0 && f->heightMm > 0)
+            || !std::isfinite(f->pixelWidth) || !std::isfinite(f->pixelHeight) || !std::isfinite(f->angle)
+            || !std::isfinite(f->widthMm) || !std::isfinite(f->heightMm))
+            std::abort();
+    }
+    return 0;
+}
