@@ -2,6 +2,7 @@
 
 #include "ReplyText.h"
 
+#include <cctype>
 #include <cstring>
 #include <limits>
 
@@ -9,6 +10,17 @@ namespace {
 ReplyText bytes(const char* data, int length)
 {
     return ReplyText(QByteArray(data, length > 0 ? length : 0));
+}
+
+// Whether the line from p to end starts, after white space, with a decimal number: only such a
+// line is copied to be read.
+bool startsWithNumber(const char* p, const char* end)
+{
+    while (p < end && std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    if (p < end && (*p == '+' || *p == '-'))
+        ++p;
+    return p < end && *p >= '0' && *p <= '9';
 }
 } // namespace
 
@@ -90,12 +102,15 @@ QList<ScheduleRow> parseSchedule(const char* data, int length)
     qint64 duration = 600;
     const char* const end = data + length;
     for (const char* line = data; line < end && rows.size() < MaxScheduleRows;) {
-        const void* lineEnd = std::memchr(line, '\n', size_t(end - line));
-        if (!lineEnd)
+        const void* found = std::memchr(line, '\n', size_t(end - line));
+        if (!found)
             break;
-        const char* next = static_cast<const char*>(lineEnd);
-        auto in = ReplyText(QByteArray(line, int(next - line))).scan();
-        line = next + 1;
+        const char* begin = line;
+        const char* lineEnd = static_cast<const char*>(found);
+        line = lineEnd + 1;
+        if (!startsWithNumber(begin, lineEnd))
+            continue;
+        auto in = ReplyText(QByteArray(begin, int(lineEnd - begin))).scan();
         const auto start = in.decimal();
         if (!start)
             continue;
