@@ -20,13 +20,11 @@ struct ColourBands
     static ColourBands fromHistograms(const Histograms& h);
     static ColourBands of(const QImage& img) { return fromHistograms(histograms(img)); }
 
-    // (c - lower) * 255 / width in integer arithmetic, truncated toward zero, not clamped.
-    int stretch(int component, int c) const { return (c - lower[component]) * 255 / width[component]; }
-
-    // The stretched value clamped to 0..255.
+    // Contrast expansion: (c - lower) * 255 / width in integer arithmetic, truncated toward
+    // zero, clamped to 0..255.
     int expand(int component, int c) const
     {
-        const int v = stretch(component, c);
+        const int v = (c - lower[component]) * 255 / width[component];
         return v < 0 ? 0 : (v > 255 ? 255 : v);
     }
 };

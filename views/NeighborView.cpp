@@ -45,16 +45,14 @@ void NeighborView::filterOnScreen(QImage& image) const
     }
     const int w = std::min(statsWidth, image.width());
     const int h = std::min(statsHeight, image.height());
-    const auto expand = [](int c, int lower, int range) {
-        const int v = (c - lower) * 255 / range;
-        return v < 0 ? 0 : (v > 255 ? 255 : v);
-    };
+    ColourBands bands;
+    bands.lower = {{minR, minG, minB}};
+    bands.width = {{rangeR, rangeG, rangeB}};
     for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < w; ++x) {
             const QRgb c = line[x];
-            line[x] = qRgb(expand(qRed(c), minR, rangeR), expand(qGreen(c), minG, rangeG),
-                           expand(qBlue(c), minB, rangeB));
+            line[x] = qRgb(bands.expand(0, qRed(c)), bands.expand(1, qGreen(c)), bands.expand(2, qBlue(c)));
         }
     }
 }

@@ -5,15 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-int clamp255(int v)
-{
-    return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
-
-} // namespace
-
 int VideoPasses::gain(int c, float gainPercent)
 {
     // The factor is the single-precision gain times the single-precision 0.01, multiplied in
@@ -25,7 +16,7 @@ int VideoPasses::gain(int c, float gainPercent)
         return 0;
     if (v >= 256.0)
         return 255;
-    return clamp255(int(v));
+    return int(v);
 }
 
 int VideoPasses::filterScale(int c)
@@ -45,11 +36,8 @@ VideoPasses::Tables VideoPasses::tables(const VideoPassSettings& s)
         const int shift = 16 - 8 * out;
         for (int v = 0; v < 256; ++v) {
             int c = v;
-            if (pass1) {
-                if (s.contrastExpansion != 0)
-                    c = s.bands.stretch(from, c);
-                c = clamp255(c);
-            }
+            if (pass1 && s.contrastExpansion != 0)
+                c = s.bands.expand(from, c);
             if (s.gainEnabled)
                 c = gain(c, s.gain);
             if (s.filterPass() && s.filter - 1 != out)
