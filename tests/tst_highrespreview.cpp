@@ -583,6 +583,10 @@ void TestHighResPreview::markPointAndPainting()
     for (const QPoint& p : {QPoint(82, 121), QPoint(80, 123), QPoint(191, 135)})
         QVERIFY(!isRed(at(v.pixmap, p)));
     QCOMPARE(at(v.backup, QPoint(80, 121)), QColor(Qt::white));
+    // A position that is not a number draws no mark, at the image's origin or anywhere.
+    const QImage marked = v.pixmap.toImage();
+    v.markPoint(qQNaN(), 30000);
+    QCOMPARE(v.pixmap.toImage(), marked);
 
     // The view shows the image around the location's pixel (1530, 1018).
     QPainter(&img).fillRect(QRect(1600, 0, 1460, 2036), Qt::darkCyan);

@@ -1,9 +1,11 @@
 #include "HighResPreview.h"
 #include "Alerts.h"
 #include "HostBytes.h"
+#include "Outline.h"
 #include "PointList.h"
 #include "ReplyText.h"
 #include "ServiceConfig.h"
+#include "StagePixel.h"
 #include "Url.h"
 
 #include <QDebug>
@@ -23,20 +25,6 @@ namespace {
 // Marks further out than this are not image pixels of any slide; they are taken as unreadable.
 constexpr qint64 MaxMark = 1000000000;
 
-// Pixel values are kept well inside int before truncation.
-constexpr double MaxPixel = 1000000.0;
-
-int toPixel(double v)
-{
-    if (!(v == v))
-        return 0;
-    if (v > MaxPixel)
-        v = MaxPixel;
-    else if (v < -MaxPixel)
-        v = -MaxPixel;
-    return int(v);
-}
-
 // A double narrowed to float without leaving float's range.
 float narrow(double v)
 {
@@ -45,24 +33,6 @@ float narrow(double v)
     if (v < -double(FLT_MAX))
         return -FLT_MAX;
     return float(v);
-}
-
-// Qt outlines drawn with a one-pixel pen cover one pixel more in each direction than the box
-// they are given; these cover exactly w x h pixels.
-void outlineRect(QPainter& p, int x, int y, int w, int h)
-{
-    if (w < 0) { x += w; w = -w; }
-    if (h < 0) { y += h; h = -h; }
-    if (w == 0 || h == 0)
-        return;
-    p.drawRect(x, y, w - 1, h - 1);
-}
-
-void outlineEllipse(QPainter& p, int x, int y, int w, int h)
-{
-    if (w <= 0 || h <= 0)
-        return;
-    p.drawEllipse(x, y, w - 1, h - 1);
 }
 
 double distance(const QPoint& a, const QPoint& b)
@@ -99,7 +69,7 @@ struct ImageMapping
     {
         const float sx = narrow(kx * (x * 0.0001));
         const float sy = narrow(ky * (y * 0.0001));
-        return QPoint(toPixel(std::trunc(c * sx + s * sy) + ox), toPixel(std::trunc(c * sy - s * sx) + oy));
+        return QPoint(StagePixel::clamp(std::trunc(c * sx + s * sy) + ox), StagePixel::clamp(std::trunc(c * sy - s * sx) + oy));
     }
 
     double kx, ky, c, s, ox, oy;
@@ -143,8 +113,10 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
     // The shown image keeps its dots; its point lists, read or on their way, are not drawn
     // again, since this slide's calibration would put them in the wrong places.
     haveLists = false;
-    ++imageGeneration;
+    lists.advance();
     slideImageIn = false;
+    image.advance();
+    fiducials.advance();
     requestImage();
     requestFiducials();
     redraw();
@@ -152,29 +124,25 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
 
 void HighResPreview::requestImage()
 {
-    if (jpeg.request()->isBusy()) {
-        imageStale = true;
+    if (jpeg.request()->isBusy())
         return;
-    }
-    imageStale = false;
+    image.sent();
     jpeg.setURL(Url(host).raw(QStringLiteral("/whole_slides/")).value(slideWireName).str());
     jpeg.get();
 }
 
 void HighResPreview::imageRequestDone()
 {
-    if (imageStale)
+    if (image.stale())
         requestImage();
 }
 
 void HighResPreview::requestFiducials()
 {
     calibrationCurrent = false;
-    if (newFiducials.isBusy() || oldFiducials.isBusy()) {
-        fiducialsStale = true;
+    if (newFiducials.isBusy() || oldFiducials.isBusy())
         return;
-    }
-    fiducialsStale = false;
+    fiducials.sent();
     fiducialSlide = slideWireName;
     newFiducials.setUrl(Url(host)
                             .raw(QStringLiteral("/fiducials/"))
@@ -187,7 +155,7 @@ void HighResPreview::requestFiducials()
 
 void HighResPreview::loadStatus()
 {
-    if (fiducialsStale) {
+    if (fiducials.stale()) {
         requestFiducials();
         return;
     }
@@ -206,7 +174,7 @@ void HighResPreview::loadStatus()
 
 void HighResPreview::loadFiducials()
 {
-    if (fiducialsStale) {
+    if (fiducials.stale()) {
         requestFiducials();
         return;
     }
@@ -332,7 +300,7 @@ CoordinateTriple HighResPreview::pixelToPhysical(const QPoint& p) const
 void HighResPreview::loadPixmap(QPixmap& pm)
 {
     // A picture for an earlier slide, or one that did not decode, is not shown.
-    if (imageStale || pm.isNull())
+    if (image.stale() || pm.isNull())
         return;
     slideImage = QImage();
     pixmap = QPixmap();
@@ -341,7 +309,7 @@ void HighResPreview::loadPixmap(QPixmap& pm)
     slideImageIn = true;
     haveLists = false;
     dotsDrawn = false;
-    ++imageGeneration;
+    lists.advance();
     requestLists();
     redraw();
 }
@@ -369,7 +337,7 @@ void HighResPreview::requestLists()
                            .value(jobId)
                            .raw(QStringLiteral("&c=1")));
     }
-    listsGeneration = imageGeneration;
+    lists.sent();
     listsPending = true;
     counts1.fetch();
     counts2.fetch();
@@ -380,7 +348,7 @@ void HighResPreview::markUpPixmap()
     if (counts1.isBusy() || counts2.isBusy() || !listsPending)
         return;
     listsPending = false;
-    if (listsGeneration != imageGeneration) {
+    if (lists.stale()) {
         if (slideImageIn)
             requestLists();
         return;
@@ -493,7 +461,7 @@ void HighResPreview::markPoint(float x, float y)
         detachOverlay();
         QPainter painter(&pixmap);
         painter.setPen(Qt::red);
-        outlineEllipse(painter, p.x(), p.y(), 2, 2);
+        Outline::ellipse(painter, p.x(), p.y(), 2, 2);
     }
     redraw();
 }
@@ -518,12 +486,12 @@ void HighResPreview::paintEvent(QPaintEvent*)
     if (!pixmap.isNull())
         p.drawPixmap(QPoint(0, 0), pixmap, QRect(c.x() - w / 2, c.y() - h / 2, w, h));
     p.setPen(Qt::green);
-    outlineEllipse(p, w / 2 - 5, h / 2 - 5, 10, 10);
+    Outline::ellipse(p, w / 2 - 5, h / 2 - 5, 10, 10);
     if (showSelection) {
         p.setPen(Qt::blue);
         const int dx = selB.x() - selA.x();
         const int dy = selB.y() - selA.y();
-        outlineRect(p, w / 2 - dx / 2, h / 2 - dy / 2, dx, dy);
+        Outline::rect(p, w / 2 - dx / 2, h / 2 - dy / 2, dx, dy);
     }
 }
 
@@ -689,7 +657,7 @@ void HighResPreview::updateSelection()
         p.drawText(a, QStringLiteral("TL"));
         p.drawText(b, QStringLiteral("BR"));
         p.setPen(Qt::black);
-        outlineRect(p, a.x(), a.y(), b.x() - a.x(), b.y() - a.y());
+        Outline::rect(p, a.x(), a.y(), b.x() - a.x(), b.y() - a.y());
 
         // Pixels per mm over samples per mm; no dots closer than a pixel, and none for a
         // rectangle without extent or density.
@@ -707,7 +675,7 @@ void HighResPreview::updateSelection()
                 p.setPen(Qt::yellow);
                 for (qint64 x = firstFrom(a.x(), sx, -2); x < xEnd; x += sx)
                     for (qint64 y = firstFrom(a.y(), sy, -2); y < yEnd; y += sy)
-                        outlineEllipse(p, int(x), int(y), 3, 3);
+                        Outline::ellipse(p, int(x), int(y), 3, 3);
             }
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CoordinateTriple.h"
+#include "Generation.h"
 #include "MyHTTP.h"
 #include "MyWebJPEG.h"
 
@@ -171,16 +172,14 @@ private:
 
     QString host;
 
-    // A request still running for an earlier slide is let finish, its reply discarded, and
-    // the current slide's request sent then: a busy request object drops new requests.
-    bool imageStale = false;
-    bool fiducialsStale = false;
+    // Replies for an earlier slide are discarded and the current slide's requests sent then.
+    Generation image;
+    Generation fiducials;
     QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
-    // Each slide change and each slide image that arrives starts a new generation; a pair of
-    // point lists is drawn only for the generation it was sent for, once both have arrived.
-    int imageGeneration = 0;
-    int listsGeneration = 0;
+    // Each slide change and each slide image that arrives starts a new generation of point
+    // lists; a pair is drawn only for the generation it was sent for, once both have arrived.
+    Generation lists;
     bool listsPending = false;
     bool slideImageIn = false;  // the current slide's image has arrived
 

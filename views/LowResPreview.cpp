@@ -2,26 +2,12 @@
 
 #include "MyHTTP.h"
 #include "Outline.h"
+#include "StagePixel.h"
 #include "Url.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
-#include <cmath>
-
-namespace {
-
-// Truncates toward zero, keeping the result inside a range that any int holds (positions far
-// off the slide still land far outside the widget); NaN lands off the widget too.
-int pixelOf(double v)
-{
-    constexpr double limit = 1000000.0;
-    if (std::isnan(v))
-        return -int(limit);
-    return int(std::clamp(v, -limit, limit));
-}
-
-} // namespace
 
 LowResPreview::LowResPreview(QWidget* parent, const char* name) : QWidget(parent)
 {
@@ -50,30 +36,29 @@ void LowResPreview::slideChange(QString& slide)
 void LowResPreview::slideChange(const QByteArray& wireSlide)
 {
     slideWireName = wireSlide;
+    overview.advance();
     requestOverview();
 }
 
 void LowResPreview::requestOverview()
 {
-    if (jpeg.request()->isBusy()) {
-        stale = true;
+    if (jpeg.request()->isBusy())
         return;
-    }
-    stale = false;
+    overview.sent();
     jpeg.setURL(Url(host).raw(QStringLiteral("/small_slides/")).value(slideWireName).str());
     jpeg.get();
 }
 
 void LowResPreview::overviewRequestDone()
 {
-    if (stale)
+    if (overview.stale())
         requestOverview();
 }
 
 void LowResPreview::loadImage(QImage& img)
 {
     // No picture, or the overview of a slide no longer chosen: keep what is shown.
-    if (img.isNull() || stale)
+    if (img.isNull() || overview.stale())
         return;
     image = img;
     redraw();
@@ -103,7 +88,7 @@ QPoint LowResPreview::physicalToPixel(const CoordinateTriple& t) const
 {
     const double px = width() * 0.013215276860050218 * (double(t.x) * 0.0001);
     const double py = height() * 0.01987083954297069 * (double(t.y) * 0.0001);
-    return QPoint(pixelOf(px), pixelOf(py));
+    return QPoint(StagePixel::clamp(px), StagePixel::clamp(py));
 }
 
 CoordinateTriple LowResPreview::pixelToPhysical(const QPoint& p) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CoordinateTriple.h"
+#include "Generation.h"
 #include "MyWebJPEG.h"
 
 #include <QImage>
@@ -69,7 +70,7 @@ private:
     // markers repaint the overview on every position reply.
     QPixmap scaled;
     qint64 scaledKey = 0;
-    // The slide changed while an earlier overview was still on its way: that reply is not
-    // shown, and the current slide's overview is asked for once it is in.
-    bool stale = false;
+    // An overview of an earlier slide still on its way is not shown; the current slide's
+    // overview is asked for once it is in.
+    Generation overview;
 };
