@@ -57,10 +57,7 @@ ScopeBrowser::ScopeBrowser(QWidget* parent, const char* name, bool modal, Qt::Wi
     init();
 }
 
-ScopeBrowser::~ScopeBrowser()
-{
-    destroy();
-}
+ScopeBrowser::~ScopeBrowser() = default;
 
 void ScopeBrowser::languageChange()
 {
@@ -73,21 +70,13 @@ void ScopeBrowser::languageChange()
 
 void ScopeBrowser::init()
 {
-    listConn = new MyHTTP;
-    ticketConn = new MyHTTP;
-    checkAuthConn = new MyHTTP;
-    reserveConn = new MyHTTP;
-    timersConn = new MyHTTP;
-    sticketConn = new MyHTTP;
-    cckConn = new MyHTTP;
-
-    connect(listConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::updateList);
-    connect(ticketConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::authOrNot);
-    connect(checkAuthConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::checkAuthResponse);
-    connect(reserveConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::reserveNowResponse);
-    connect(timersConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::parseTimersResponse);
-    connect(sticketConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::gotSticket);
-    connect(cckConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::openResWin);
+    connect(&listConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::updateList);
+    connect(&ticketConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::authOrNot);
+    connect(&checkAuthConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::checkAuthResponse);
+    connect(&reserveConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::reserveNowResponse);
+    connect(&timersConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::parseTimersResponse);
+    connect(&sticketConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::gotSticket);
+    connect(&cckConn, qOverload<>(&MyHTTP::done), this, &ScopeBrowser::openResWin);
 
     // The watch compares whole seconds, so keep its ticks close to one second apart.
     watchTimer.setTimerType(Qt::PreciseTimer);
@@ -95,18 +84,6 @@ void ScopeBrowser::init()
 
     keepSelection = false;
     firstConnect = true;
-}
-
-void ScopeBrowser::destroy()
-{
-    delete ticketConn;
-    delete checkAuthConn;
-    delete reserveConn;
-    delete listConn;
-    delete sticketConn;
-    delete timersConn;
-    delete cckConn;
-    ticketConn = checkAuthConn = reserveConn = listConn = sticketConn = timersConn = cckConn = nullptr;
 }
 
 bool ScopeBrowser::eventFilter(QObject* watched, QEvent* event)
@@ -215,20 +192,20 @@ void ScopeBrowser::connectBtn_clicked()
 void ScopeBrowser::checkAuth()
 {
     auth.setKey(passwordBox->text());
-    if (checkAuthConn->isBusy())
+    if (checkAuthConn.isBusy())
         return;
-    checkAuthConn->setUrl(Url(hostName->text())
-                              .raw(QStringLiteral("/cgi-bin/iserv?f=checkauth"))
-                              .field(QStringLiteral("&l="), loginBox->text())
-                              .raw(QStringLiteral("&auth=") + auth.loginString()));
-    checkAuthConn->fetch();
+    checkAuthConn.setUrl(Url(hostName->text())
+                             .raw(QStringLiteral("/cgi-bin/iserv?f=checkauth"))
+                             .field(QStringLiteral("&l="), loginBox->text())
+                             .raw(QStringLiteral("&auth=") + auth.loginString()));
+    checkAuthConn.fetch();
 }
 
 void ScopeBrowser::checkAuthResponse()
 {
-    if (ending || !checkHTTP(checkAuthConn))
+    if (ending || !checkHTTP(&checkAuthConn))
         return;
-    if (loginAccepted(checkAuthConn->data(), checkAuthConn->length()))
+    if (loginAccepted(checkAuthConn.data(), checkAuthConn.length()))
         refreshList(false);
     else
         warn(QStringLiteral("Authentication Failed"),
@@ -239,7 +216,7 @@ void ScopeBrowser::refreshList(bool keep)
 {
     // A list already on its way keeps the row it is to select again: the list has been
     // cleared meanwhile, so the current row would read as none.
-    if (listConn->isBusy())
+    if (listConn.isBusy())
         return;
     keepSelection = keep;
     selectedIndex = scopeListBox->currentRow();
@@ -250,7 +227,7 @@ void ScopeBrowser::refreshList(bool keep)
 
 void ScopeBrowser::fetchScopeList()
 {
-    if (listConn->isBusy())
+    if (listConn.isBusy())
         return;
     scopeListBox->clear();
     slideList->clear();
@@ -258,17 +235,17 @@ void ScopeBrowser::fetchScopeList()
     reserveButton->setEnabled(false);
     schedButton->setEnabled(false);
     scopes.clear();
-    listConn->setUrl(Url(hostName->text()).raw(QStringLiteral("/cgi-bin/iserv?f=i")));
+    listConn.setUrl(Url(hostName->text()).raw(QStringLiteral("/cgi-bin/iserv?f=i")));
     connectionStatus->setText(QStringLiteral("Connecting..."));
     listing = true;
-    listConn->fetch();
+    listConn.fetch();
 }
 
 void ScopeBrowser::updateList()
 {
     if (ending)
         return;
-    if (!listConn->succeeded()) {
+    if (!listConn.succeeded()) {
         hostName->selectAll();
         connectionStatus->setText(QStringLiteral("Connection Failed."));
         warn(QStringLiteral("Connection Failed"),
@@ -278,7 +255,7 @@ void ScopeBrowser::updateList()
     connectionStatus->setText(QStringLiteral("Connection Successful"));
     connectToServer->setText(QStringLiteral("Refresh"));
 
-    const ScopeList list = parseScopeList(listConn->data(), listConn->length());
+    const ScopeList list = parseScopeList(listConn.data(), listConn.length());
     scopeListBox->clear();
     bannerBox->setHostText(list.banner);
     for (const ScopeRecord& rec : list.records) {
@@ -384,11 +361,11 @@ void ScopeBrowser::checkSchedEntries()
         sweeping = false;
         return;
     }
-    timersConn->setUrl(Url(hostName->text())
-                           .raw(QStringLiteral("/cgi-bin/iserv?f=cwt"))
-                           .field(QStringLiteral("&l="), loginBox->text())
-                           .field(QStringLiteral("&s="), timers[timerIndex].wireName));
-    timersConn->fetch();
+    timersConn.setUrl(Url(hostName->text())
+                          .raw(QStringLiteral("/cgi-bin/iserv?f=cwt"))
+                          .field(QStringLiteral("&l="), loginBox->text())
+                          .field(QStringLiteral("&s="), timers[timerIndex].wireName));
+    timersConn.fetch();
     if (!watchTimer.isActive())
         watchTimer.start(1000);
 }
@@ -398,13 +375,13 @@ void ScopeBrowser::parseTimersResponse()
     if (ending)
         return;
     QPointer<ScopeBrowser> self(this);
-    const bool ok = checkHTTP(timersConn);
+    const bool ok = checkHTTP(&timersConn);
     if (!self || ending)
         return;
     if (ok && timerIndex >= 0 && timerIndex < timers.size()) {
         const qint64 now = Clock::now();
         // A reply without both numbers leaves the entry as it is.
-        if (const auto window = parseControlWindow(timersConn->data(), timersConn->length())) {
+        if (const auto window = parseControlWindow(timersConn.data(), timersConn.length())) {
             ScopeTimer& t = timers[timerIndex];
             t.setWindow(now + window->first, now + window->first + window->second);
             if (t.start < now && now < t.end) {
@@ -534,21 +511,21 @@ void ScopeBrowser::getSticket()
     if (!asked)
         return;
     auth.setKey(asked->password);
-    if (sticketConn->isBusy())
+    if (sticketConn.isBusy())
         return;
     sticketFor = asked;
-    sticketConn->setUrl(Url(asked->host)
-                            .raw(QStringLiteral("/cgi-bin/iserv?f=sticket"))
-                            .field(QStringLiteral("&s="), asked->scope.wireName)
-                            .field(QStringLiteral("&l="), asked->login));
-    sticketConn->fetch();
+    sticketConn.setUrl(Url(asked->host)
+                           .raw(QStringLiteral("/cgi-bin/iserv?f=sticket"))
+                           .field(QStringLiteral("&s="), asked->scope.wireName)
+                           .field(QStringLiteral("&l="), asked->login));
+    sticketConn.fetch();
 }
 
 void ScopeBrowser::gotSticket()
 {
-    if (ending || !sticketFor || !checkHTTP(sticketConn))
+    if (ending || !sticketFor || !checkHTTP(&sticketConn))
         return;
-    const std::optional<quint32> ticket = parseSchedulingTicket(sticketConn->data(), sticketConn->length());
+    const std::optional<quint32> ticket = parseSchedulingTicket(sticketConn.data(), sticketConn.length());
     if (!ticket) {
         warn(QStringLiteral("Scheduling Failed"),
              QStringLiteral("The server rejected your username as unauthorized for this microscope."));
@@ -563,23 +540,23 @@ void ScopeBrowser::gotSticket()
 void ScopeBrowser::reserveNow()
 {
     // Reserves the microscope whose scheduling ticket keys `auth`.
-    if (ending || !sticketFor || reserveConn->isBusy())
+    if (ending || !sticketFor || reserveConn.isBusy())
         return;
     reserveFor = sticketFor;
     const QString a = auth.requestString();
-    reserveConn->setUrl(Url(reserveFor->host)
-                            .raw(QStringLiteral("/cgi-bin/iserv?f=schdnow"))
-                            .field(QStringLiteral("&s="), reserveFor->scope.wireName)
-                            .field(QStringLiteral("&l="), reserveFor->login)
-                            .raw(QStringLiteral("&auth=") + a));
-    reserveConn->fetch();
+    reserveConn.setUrl(Url(reserveFor->host)
+                           .raw(QStringLiteral("/cgi-bin/iserv?f=schdnow"))
+                           .field(QStringLiteral("&s="), reserveFor->scope.wireName)
+                           .field(QStringLiteral("&l="), reserveFor->login)
+                           .raw(QStringLiteral("&auth=") + a));
+    reserveConn.fetch();
 }
 
 void ScopeBrowser::reserveNowResponse()
 {
-    if (ending || !reserveFor || !checkHTTP(reserveConn))
+    if (ending || !reserveFor || !checkHTTP(&reserveConn))
         return;
-    const ReservationReply reply = parseReservation(reserveConn->data(), reserveConn->length());
+    const ReservationReply reply = parseReservation(reserveConn.data(), reserveConn.length());
     if (reply.granted) {
         // Set before the box: ticks and replies keep arriving while it is open.
         ScopeTimer& t = ensureEntry(reserveFor->scope.name, reserveFor->scope.wireName);
@@ -617,24 +594,24 @@ void ScopeBrowser::startsession()
     if (!checkInfo())
         return;
     const std::optional<Asked> asked = askedNow();
-    if (!asked || ticketConn->isBusy())
+    if (!asked || ticketConn.isBusy())
         return;
     ticketFor = asked;
-    ticketConn->setUrl(Url(asked->host)
-                           .raw(QStringLiteral("/cgi-bin/iserv?f=ticket"))
-                           .field(QStringLiteral("&s="), asked->scope.wireName)
-                           .field(QStringLiteral("&l="), asked->login));
-    ticketConn->fetch();
+    ticketConn.setUrl(Url(asked->host)
+                          .raw(QStringLiteral("/cgi-bin/iserv?f=ticket"))
+                          .field(QStringLiteral("&s="), asked->scope.wireName)
+                          .field(QStringLiteral("&l="), asked->login));
+    ticketConn.fetch();
     keepSelection = false;
     listing = true;
 }
 
 void ScopeBrowser::authOrNot()
 {
-    if (ending || !ticketFor || !checkHTTP(ticketConn))
+    if (ending || !ticketFor || !checkHTTP(&ticketConn))
         return;
     const Asked asked = *ticketFor;
-    const SessionTicketReply reply = parseSessionTicket(ticketConn->data(), ticketConn->length());
+    const SessionTicketReply reply = parseSessionTicket(ticketConn.data(), ticketConn.length());
     switch (reply.kind) {
     case SessionTicketReply::NoAuthorization:
         warn(QStringLiteral("Authorization Failed"),
@@ -648,7 +625,7 @@ void ScopeBrowser::authOrNot()
         openSession(asked, reply.ticket);
         return;
     case SessionTicketReply::Unexpected:
-        qDebug("Reply string was %s", ticketConn->data());
+        qDebug("Reply string was %s", ticketConn.data());
         warn(QStringLiteral("Connection Failure"),
              QStringLiteral("Error connecting to the Kelvry server. Please contact the server administrator"));
         return;
@@ -691,41 +668,40 @@ void ScopeBrowser::schedButton_clicked()
 {
     if (!checkInfo())
         return;
-    const ScopeRecord* current = currentRecord();
-    if (!current)
-        return;
     // The dialog is for the microscope selected now and opens with what the user had entered,
     // whatever the list and the fields show when the clock arrives.
-    const SchedRequest request{*current, hostName->text(), loginBox->text(), passwordBox->text()};
-    const ScopeRecord& rec = request.record;
+    const std::optional<Asked> asked = askedNow();
+    if (!asked)
+        return;
+    const ScopeRecord& rec = asked->scope;
     if (!inform(QStringLiteral("Kelvry Control Time"),
                 QStringLiteral("You can control the selected microscope \"") + rec.name + QStringLiteral("\" for ")
                     + rec.maxMinutesText + QStringLiteral(" minutes maximum.")))
         return;
-    if (cckConn->isBusy())
+    if (cckConn.isBusy())
         return;                 // dropped, like any request on a busy object
-    schedRequest = request;
-    cckConn->setUrl(Url(schedRequest->host)
-                        .raw(QStringLiteral("/cgi-bin/iserv?f=cck"))
-                        .field(QStringLiteral("&s="), rec.wireName)
-                        .field(QStringLiteral("&l="), schedRequest->login));
-    cckConn->fetch();
+    schedRequest = asked;
+    cckConn.setUrl(Url(asked->host)
+                       .raw(QStringLiteral("/cgi-bin/iserv?f=cck"))
+                       .field(QStringLiteral("&s="), rec.wireName)
+                       .field(QStringLiteral("&l="), asked->login));
+    cckConn.fetch();
 }
 
 void ScopeBrowser::openResWin()
 {
-    if (ending || !schedRequest || !checkHTTP(cckConn))
+    if (ending || !schedRequest || !checkHTTP(&cckConn))
         return;
     // Without the server's time every booking would go to a wrong start: open no dialog.
-    const auto serverTime = parseServerClock(cckConn->data(), cckConn->length());
+    const auto serverTime = parseServerClock(cckConn.data(), cckConn.length());
     if (!serverTime) {
         warn(QStringLiteral("Connection Failure"),
              QStringLiteral("Error connecting to the Kelvry server.\n"
                             "Please contact the server administrator. (file scpbrwsr)"));
         return;
     }
-    const SchedRequest request = *schedRequest;
-    const ScopeRecord& rec = request.record;
+    const Asked request = *schedRequest;
+    const ScopeRecord& rec = request.scope;
     auto* win = new ReserveTimeWin(nullptr, nullptr, false, {});
     win->setInfo(request.host, rec.wireName, request.login, request.password, rec.maxMinutes, *serverTime);
     // Each booking is for this dialog's microscope, whichever row is current when it is made.

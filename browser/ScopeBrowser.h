@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Auth.h"
+#include "MyHTTP.h"
 #include "ScopeRecord.h"
 #include "ScopeTimer.h"
 #include "SessionInfo.h"
@@ -13,7 +14,6 @@
 #include <functional>
 #include <optional>
 
-class MyHTTP;
 class QApplication;
 
 // The log-in dialog: host, login and password, the host's microscopes, reservations and the
@@ -86,7 +86,6 @@ protected:
 
 private:
     void init();
-    void destroy();
     ScopeTimer* entry(const QString& scopeName);
     ScopeTimer& ensureEntry(const QString& scopeName, const QByteArray& wireName = QByteArray());
     const ScopeRecord* currentRecord() const;
@@ -114,13 +113,13 @@ private:
     QTimer watchTimer;
     int selectedIndex = -1;
     std::optional<QByteArray> selectedName;     // the microscope of selectedIndex
-    MyHTTP* ticketConn = nullptr;
-    MyHTTP* checkAuthConn = nullptr;
-    MyHTTP* reserveConn = nullptr;
-    MyHTTP* listConn = nullptr;
-    MyHTTP* sticketConn = nullptr;
-    MyHTTP* timersConn = nullptr;
-    MyHTTP* cckConn = nullptr;
+    MyHTTP ticketConn;
+    MyHTTP checkAuthConn;
+    MyHTTP reserveConn;
+    MyHTTP listConn;
+    MyHTTP sticketConn;
+    MyHTTP timersConn;
+    MyHTTP cckConn;
     bool listing = false;
     bool keepSelection = false;
     QList<ScopeRecord> scopes;
@@ -139,12 +138,5 @@ private:
     int boxesOpen = 0;
     bool ending = false;
     // What "Scheduling..." was pressed with; its dialog opens when the clock reply arrives.
-    struct SchedRequest
-    {
-        ScopeRecord record;
-        QString host;
-        QString login;
-        QString password;
-    };
-    std::optional<SchedRequest> schedRequest;
+    std::optional<Asked> schedRequest;
 };
