@@ -1,19 +1,15 @@
 #include "HighResPreview.h"
 #include "Alerts.h"
+#include "FiducialFile.h"
 #include "HostBytes.h"
 #include "Outline.h"
 #include "PointList.h"
-#include "ReplyText.h"
-#include "ServiceConfig.h"
 #include "StagePixel.h"
 #include "Url.h"
 
 #include <QDebug>
-#include <QFile>
-#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cfloat>
@@ -21,9 +17,6 @@
 #include <vector>
 
 namespace {
-
-// Marks further out than this are not image pixels of any slide; they are taken as unreadable.
-constexpr qint64 MaxMark = 1000000000;
 
 // A double narrowed to float without leaving float's range.
 float narrow(double v)
@@ -34,27 +27,6 @@ float narrow(double v)
         return -FLT_MAX;
     return float(v);
 }
-
-double distance(const QPoint& a, const QPoint& b)
-{
-    const qint64 dx = qint64(a.x()) - b.x();
-    const qint64 dy = qint64(a.y()) - b.y();
-    return std::sqrt(double(dx * dx + dy * dy));
-}
-
-double rowAngle(const QPoint& a, const QPoint& b)
-{
-    return std::atan(double(qint64(b.y()) - a.y()) / double(qint64(b.x()) - a.x()));
-}
-
-double columnAngle(const QPoint& a, const QPoint& b)
-{
-    return std::atan(double(-(qint64(b.x()) - a.x())) / double(qint64(b.y()) - a.y()));
-}
-
-} // namespace
-
-namespace {
 
 // Stage to image pixel without the clamp, with the calibration's trigonometry done once.
 struct ImageMapping
@@ -69,7 +41,8 @@ struct ImageMapping
     {
         const float sx = narrow(kx * (x * 0.0001));
         const float sy = narrow(ky * (y * 0.0001));
-        return QPoint(StagePixel::clamp(std::trunc(c * sx + s * sy) + ox), StagePixel::clamp(std::trunc(c * sy - s * sx) + oy));
+        return QPoint(StagePixel::clamp(std::trunc(c * sx + s * sy) + ox),
+                      StagePixel::clamp(std::trunc(c * sy - s * sx) + oy));
     }
 
     double kx, ky, c, s, ox, oy;
@@ -183,7 +156,11 @@ void HighResPreview::loadFiducials()
         source = &newFiducials;
     else if (!haveNewFiducials && oldFiducials.succeeded())
         source = &oldFiducials;
-    if (!source || !readFiducials(source->reply())) {
+    const std::optional<FiducialFile> file =
+        source ? FiducialFile::read(source->data(), source->length()) : std::nullopt;
+    if (file) {
+        useCalibration(*file);
+    } else {
         qDebug("Failed to get old fiducials.");
         useFallbackCalibration();
     }
@@ -206,61 +183,19 @@ void HighResPreview::useFallbackCalibration()
     originY = 0;
 }
 
-// Eight marks (decimal integers: TL, TR, BL, BR as x y) and optionally the two sizes in mm,
-// separated by any white space. Without both sizes the nominal ones apply. A file with fewer
-// marks, or whose calibration would not be a finite positive scale, changes nothing and
-// returns false.
-bool HighResPreview::readFiducials(const QByteArray& reply)
+void HighResPreview::useCalibration(const FiducialFile& f)
 {
-    const ReplyText text(reply);
-    ReplyText::Scanner in = text.scan();
-    int v[8];
-    for (int& value : v) {
-        const std::optional<qint64> read = in.decimal();
-        if (!read || *read < -MaxMark || *read > MaxMark)
-            return false;
-        value = int(*read);
-    }
-    // A size that is not a float (beyond its range, or not finite) is not read.
-    const auto millimetres = [&in]() -> std::optional<float> {
-        const std::optional<double> v = in.real();
-        if (!v || std::fabs(*v) > double(FLT_MAX))
-            return std::nullopt;
-        return float(*v);
-    };
-    float widthMm = 75.67f;
-    float heightMm = 50.325f;
-    if (const std::optional<float> w = millimetres()) {
-        if (const std::optional<float> h = millimetres()) {
-            widthMm = *w;
-            heightMm = *h;
-        }
-    }
-
-    const QPoint tl(v[0], v[1]), tr(v[2], v[3]), bl(v[4], v[5]), br(v[6], v[7]);
-    const double width = (distance(tl, tr) + distance(bl, br)) * 0.5;
-    const double height = (distance(tl, bl) + distance(tr, br)) * 0.5;
-    double a = (rowAngle(tl, tr) + rowAngle(bl, br)) * 0.5;
-    a = ((columnAngle(tl, bl) + columnAngle(tr, br)) * 0.5 + a) * 0.5;
-
-    const bool usable = width > 0 && height > 0 && std::isfinite(width) && std::isfinite(height)
-        && std::isfinite(a) && widthMm > 0 && heightMm > 0 && std::isfinite(widthMm)
-        && std::isfinite(heightMm);
-    if (!usable)
-        return false;
-
-    fiducialTopLeft = tl;
-    fiducialTopRight = tr;
-    fiducialBottomLeft = bl;
-    fiducialBottomRight = br;
-    slideWidthMm = widthMm;
-    slideHeightMm = heightMm;
-    pixelWidth = width;
-    pixelHeight = height;
-    originX = tl.x();
-    originY = tl.y();
-    angle = a;
-    return true;
+    fiducialTopLeft = f.topLeft;
+    fiducialTopRight = f.topRight;
+    fiducialBottomLeft = f.bottomLeft;
+    fiducialBottomRight = f.bottomRight;
+    slideWidthMm = f.widthMm;
+    slideHeightMm = f.heightMm;
+    pixelWidth = f.pixelWidth;
+    pixelHeight = f.pixelHeight;
+    originX = f.topLeft.x();
+    originY = f.topLeft.y();
+    angle = f.angle;
 }
 
 QPoint HighResPreview::physicalToImagePixel(const CoordinateTriple& t) const
@@ -517,8 +452,6 @@ void HighResPreview::mouseReleaseEvent(QMouseEvent*)
 
 namespace {
 
-static_assert(sizeof(BROLT_JOB_EMAIL) == 17, "the e-mail line of a job file holds 16 characters");
-
 // A slide pixel is blank (not tissue) when its mean component is above 225.
 bool isBlank(QRgb c)
 {
@@ -532,76 +465,6 @@ qint64 firstFrom(qint64 start, qint64 step, qint64 low)
     if (start >= low)
         return start;
     return start + (low - start + step - 1) / step * step;
-}
-
-// Appends v in fixed notation with `decimals` (0 to 6) digits after the point, exactly as
-// printf's "%.*f" writes it: a float's 24-bit mantissa times 10^6 (below 2^20) fits a double
-// exactly, so rounding the product to an integer rounds the exact value, ties to even.
-void appendFixed(QByteArray& out, float v, int decimals)
-{
-    static constexpr double Scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
-    const double scaled = double(v) * Scale[decimals];
-    if (!(std::fabs(scaled) < 9e18)) {
-        out += QString::asprintf("%.*f", decimals, double(v)).toLatin1();
-        return;
-    }
-    quint64 n = quint64(std::fabs(std::nearbyint(scaled)));
-    char text[32];
-    char* p = text + sizeof text;
-    for (int i = 0; i < decimals; ++i, n /= 10)
-        *--p = char('0' + n % 10);
-    if (decimals > 0)
-        *--p = '.';
-    do {
-        *--p = char('0' + n % 10);
-        n /= 10;
-    } while (n);
-    if (std::signbit(v))
-        *--p = '-';
-    out.append(p, text + sizeof text - p);
-}
-
-// Not empty, not "." or "..", and nothing that leaves the directory or is a control code.
-bool isPlainFileName(const QString& name)
-{
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return false;
-    for (const QChar c : name)
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
-            return false;
-    return true;
-}
-
-bool isLatin1(const QString& text)
-{
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xff; });
-}
-
-bool taken(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
-bool writeWhole(QSaveFile& file, const QByteArray& bytes)
-{
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Both files or neither: nothing is committed before both are written, and the first is
-// removed again when the second cannot be committed.
-bool writeJobFiles(const QString& firstPath, const QByteArray& first, const QString& secondPath,
-                   const QByteArray& second)
-{
-    QSaveFile a(firstPath);
-    QSaveFile b(secondPath);
-    if (!writeWhole(a, first) || !writeWhole(b, second) || !a.commit())
-        return false;
-    if (!b.commit()) {
-        QFile::remove(firstPath);
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -697,35 +560,6 @@ bool HighResPreview::hasTissue(CoordinateTriple t) const
     return !isBlank(slideImage.pixel(p));
 }
 
-QString HighResPreview::defaultJobFilesDir()
-{
-    return QStringLiteral(BROLT_JOB_FILES_DIR);
-}
-
-QString HighResPreview::jobPointsProblem(JobPoints result)
-{
-    switch (result) {
-    case JobPoints::Listed:
-    case JobPoints::Written:
-        return {};
-    case JobPoints::NoGrid:
-        return QStringLiteral("The sample density must be at least one per millimetre.");
-    case JobPoints::TooMany:
-        return QStringLiteral("The rectangle holds too many sampling points.");
-    case JobPoints::NotFileName:
-        return QStringLiteral("The job name cannot be used as a file name.");
-    case JobPoints::NotLatin1:
-        return QStringLiteral("The job name and the strain may hold only Latin-1 characters.");
-    case JobPoints::NotLatin1Slide:
-        return QStringLiteral("The slide name cannot be written to the point files.");
-    case JobPoints::Exists:
-        return QStringLiteral("A job of this name is waiting already.\nPlease select another job name to try again!");
-    case JobPoints::NotWritten:
-        return QStringLiteral("The job files could not be written.");
-    }
-    return {};
-}
-
 HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, CoordinateTriple c2, int density,
                                                          QString login, QString jobName, QString strain,
                                                          QString& good, QString& bad)
@@ -752,18 +586,11 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
             return refuse(JobPoints::TooMany);
     }
 
-    const bool library = login == QLatin1String("library");
-    const QString tissuePath = jobFilesDir + QStringLiteral("/jobs/") + jobName;
-    const QString blankPath = jobFilesDir + QStringLiteral("/bad_lib/") + jobName;
-    if (library) {
-        if (!isPlainFileName(jobName))
-            return refuse(JobPoints::NotFileName);
-        if (!isLatin1(jobName) || !isLatin1(strain))
-            return refuse(JobPoints::NotLatin1);
-        if (!isLatin1(slideName))
-            return refuse(JobPoints::NotLatin1Slide);
-        if (taken(tissuePath) || taken(blankPath))
-            return refuse(JobPoints::Exists);
+    std::optional<JobPointFiles> files;
+    if (login == QLatin1String("library")) {
+        files.emplace(jobFilesDir, jobName, strain, login, slideName);
+        if (const std::optional<JobPoints> problem = files->check())
+            return refuse(*problem);
     }
 
     slideImage = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
@@ -781,28 +608,12 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
 
     QByteArray tissueText;
     QByteArray blankText;
-    QByteArray slide;
-    if (library) {
-        const QByteArray head = QByteArrayLiteral(BROLT_JOB_EMAIL "\n") + strain.toLatin1() + '\n' + login.toLatin1() + '\n';
-        tissueText = blankText = head;
-        slide = slideName.toLatin1() + ' ';
-    }
     auto record = [&](float x, float y) {
         const bool isTissue = tissue(x, y);
-        QByteArray& out = isTissue ? tissueText : blankText;
-        if (library) {
-            const int decimals = isTissue ? 6 : 0;
-            out += slide;
-            appendFixed(out, x, decimals);
-            out += ' ';
-            appendFixed(out, y, decimals);
-            out += '\n';
-        } else {
-            appendFixed(out, x, 4);
-            out += ',';
-            appendFixed(out, y, 4);
-            out += ';';
-        }
+        if (files)
+            files->add(isTissue, x, y);
+        else
+            JobPointFiles::appendListed(isTissue ? tissueText : blankText, x, y);
     };
 
     // Column by column; every sum is stored as a float, and tested in double before that.
@@ -823,12 +634,12 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
         }
     }
 
-    if (!library) {
+    if (!files) {
         good += QString::fromLatin1(tissueText);
         bad += QString::fromLatin1(blankText);
         return JobPoints::Listed;
     }
-    if (!writeJobFiles(tissuePath, tissueText, blankPath, blankText))
+    if (!files->write())
         return refuse(JobPoints::NotWritten);
     Alerts::information(this, QStringLiteral("Job waiting."),
                         QStringLiteral("You may receive an email for your job information as soon as your job is complete."));

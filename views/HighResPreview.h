@@ -2,6 +2,7 @@
 
 #include "CoordinateTriple.h"
 #include "Generation.h"
+#include "JobPointFiles.h"
 #include "MyHTTP.h"
 #include "MyWebJPEG.h"
 
@@ -13,6 +14,7 @@
 #include <QVector>
 #include <QWidget>
 
+struct FiducialFile;
 class QMouseEvent;
 class QPaintEvent;
 
@@ -94,22 +96,11 @@ public:
     QString server;
     int linearDensity = 1;
 
-    // What buildJobPoints did. Under the login "library" every result but Written leaves no
-    // file behind; jobPointsProblem gives the reason to show for it.
-    enum class JobPoints {
-        Listed,         // another login: the points were appended to good and bad
-        Written,        // "library": both files written, "Job waiting." shown
-        NoGrid,         // density below 1: nothing sampled
-        TooMany,        // the grid holds more than MaxJobPoints points: nothing sampled
-        NotFileName,    // "library": the job name is not a plain file name
-        NotLatin1,      // "library": job name or strain is not Latin-1 text
-        NotLatin1Slide, // "library": the slide name is not Latin-1 text
-        Exists,         // "library": a file of this job exists already
-        NotWritten,     // "library": the files could not be written
-    };
+    // What buildJobPoints did; jobPointsProblem gives the reason to show for a failure.
+    using JobPoints = JobPointFiles::Result;
     static constexpr double MaxJobPoints = 1e7;
     // The warning text for a result that failed; empty for Listed and Written.
-    static QString jobPointsProblem(JobPoints result);
+    static QString jobPointsProblem(JobPoints result) { return JobPointFiles::problem(result); }
 
     // The neighbour mosaic's rectangle in stage units, drawn centred on the view.
     void setSelection(float x1, float y1, float x2, float y2);
@@ -124,8 +115,7 @@ public:
                                            QString jobName, QString strain, QString& good, QString& bad);
 
     // The point files of "library" jobs go to <dir>/jobs/ and <dir>/bad_lib/.
-    static QString defaultJobFilesDir();
-    QString jobFilesDir = defaultJobFilesDir();
+    QString jobFilesDir = JobPointFiles::defaultDir();
     // A slide named by the host: exactly these bytes go into the requests.
     void slideChange(const QByteArray& wireSlide);
 
@@ -136,8 +126,6 @@ public slots:
     void loadFiducials();
     void loadStatus();
     void markUpPixmap();
-
-public slots:
     // Corners of the acquisition rectangle in mm (x, y), stored in stage units.
     void setCorner1(CoordinateTriple t);
     void setCorner2(CoordinateTriple t);
@@ -165,7 +153,7 @@ private:
     void requestFiducials();
     void requestLists();
     void useFallbackCalibration();
-    bool readFiducials(const QByteArray& reply);
+    void useCalibration(const FiducialFile& file);
     void drawLists();
     // pixmap takes its own copy of the slide before something is drawn on it over backup.
     void detachOverlay();
