@@ -210,8 +210,7 @@ void Session::createJobResponse()
                                        "Please look for the job in \"Display User Job\" before you send it again."));
         return;
     }
-    const QByteArray reply = createJobConn.reply();
-    const JobReply kind = parseJobReply(reply.constData(), int(reply.size()));
+    const JobReply kind = parseJobReply(createJobConn.data(), createJobConn.length());
     if (kind == JobReply::Exists) {
         Alerts::warning(this, jobCaption(),
                         QStringLiteral("The job name \"") + jobNameEdit->text()

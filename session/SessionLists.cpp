@@ -75,9 +75,8 @@ void Session::displayJobList()
         sysInfoBox->append(QStringLiteral("***Error fetching the list from the server.\n"));
         return;
     }
-    const QByteArray reply = jobListConn.reply();
     QList<QPair<QString, QByteArray>> entries;
-    for (const QByteArray& entry : parseListReply(reply.constData(), int(reply.size())))
+    for (const QByteArray& entry : parseListReply(jobListConn.data(), jobListConn.length()))
         entries.append({HostBytes::shown(entry), entry});
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
         return QString::localeAwareCompare(a.first, b.first) < 0;
@@ -102,8 +101,7 @@ void Session::displayJob()
         askForJob(this, wireOf(current));
         return;
     }
-    const QByteArray reply = jobConn.reply();
-    const QByteArray slide = jobConn.succeeded() ? parseJobSlide(reply.constData(), int(reply.size())) : QByteArray();
+    const QByteArray slide = jobConn.succeeded() ? parseJobSlide(jobConn.data(), jobConn.length()) : QByteArray();
     if (slide.isEmpty()) {
         sysInfoBox->append(QStringLiteral("***Error fetching the slide of the job from the server.\n"));
         return;
