@@ -21,6 +21,9 @@ class QPaintEvent;
 // A window onto the whole-slide image, centred on a stage position (the location). The slide's
 // fiducial calibration maps stage coordinates to image pixels and back; dragging moves the
 // location at twice the mouse distance. Point lists of a slide or of a job are drawn as dots.
+// The view fetches, draws and handles the mouse, samples a job's grid and tests it for tissue;
+// the fiducial file is read by FiducialFile, the point lists by PointList, and the files of
+// "library" jobs are JobPointFiles'.
 class HighResPreview : public QWidget
 {
     Q_OBJECT
