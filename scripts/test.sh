@@ -32,6 +32,8 @@ trap 'rm -rf "$corpus"' EXIT
 # record grows much faster than its input and runs into the memory limits below.
 mkdir -p "$corpus/seeds"
 printf 'x$x#x^x\n%.0s' $(seq 8192) > "$corpus/seeds/markers-in-lines"
+# A schedule of more lines than its table takes: the rows stay within their bound.
+printf '1\n%.0s' $(seq 12000) > "$corpus/seeds/schedule-flood"
 for f in build-fuzz/tests/fuzz/fuzz_*; do
   [ -f "$f" ] && [ -x "$f" ] || continue
   name=$(basename "$f")
