@@ -1,5 +1,6 @@
 // Neighbour tiles (contrast expansion, labels), the focus-stack view, and the neighbour window
 // with its 35 tiles, including frames fetched over loopback.
+#include "DrawnImage.h"
 #include "MyWebJPEG.h"
 #include "NeighborVideo.h"
 #include "NeighborView.h"
@@ -122,6 +123,23 @@ void TestNeighborViews::tileExpansionAndLabels()
     shot = v.grab().toImage();
     QCOMPARE(shot.pixel(5, 5), qRgb(0, 0, 0));
     QCOMPARE(shot.pixel(5, 115), qRgb(0, 0, 100));      // beyond 640 x 480: as received
+
+    // On a screen of two device pixels per pixel the kept picture is drawn as the frame was.
+    QImage fine(1280, 960, QImage::Format_RGB32);
+    for (int y = 0; y < 960; ++y)
+        for (int x = 0; x < 1280; ++x)
+            fine.setPixel(x, y, qRgb(x * 7, y * 5, (x ^ y) * 3));
+    const auto onScreen = [](auto paint) {
+        QImage screen(320, 240, QImage::Format_RGB32);
+        screen.setDevicePixelRatio(2);
+        QPainter p(&screen);
+        paint(p);
+        return screen;
+    };
+    QCOMPARE(onScreen([&](QPainter& p) {
+                 DrawnImage::draw(p, QRect(0, 0, 160, 120), DrawnImage::atSize(fine, QSize(160, 120), 2));
+             }),
+             onScreen([&](QPainter& p) { p.drawImage(QRect(0, 0, 160, 120), fine); }));
 }
 
 void TestNeighborViews::stackBrowsing()

@@ -2,11 +2,13 @@
 
 #include <QPainter>
 
-QImage DrawnImage::atSize(const QImage& picture, const QSize& size)
+QImage DrawnImage::atSize(const QImage& picture, const QSize& size, qreal ratio)
 {
-    if (picture.isNull() || size.isEmpty() || picture.size() == size)
+    if (picture.isNull() || size.isEmpty() || (picture.size() == size && ratio == 1))
         return picture;
-    QImage kept(size, picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    QImage kept((QSizeF(size) * ratio).toSize(),
+                picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    kept.setDevicePixelRatio(ratio);
     kept.fill(Qt::transparent);
     QPainter p(&kept);
     p.drawImage(QRect(QPoint(0, 0), size), picture);
@@ -15,7 +17,7 @@ QImage DrawnImage::atSize(const QImage& picture, const QSize& size)
 
 void DrawnImage::draw(QPainter& p, const QRect& target, const QImage& kept)
 {
-    if (kept.size() == target.size())
+    if (kept.deviceIndependentSize() == QSizeF(target.size()))
         p.drawImage(target.topLeft(), kept);
     else
         p.drawImage(target, kept);

@@ -32,7 +32,7 @@ void NeighborView::setImage(QImage& frame)
     rangeB = bands.width[2];
     display = QImage();
     filterOnScreen(expanded);   // detached from the frame by the first pixel written
-    display = DrawnImage::atSize(expanded, size());
+    display = DrawnImage::atSize(expanded, size(), devicePixelRatioF());
     expanded = QImage();
     redraw();
 }

@@ -14,7 +14,7 @@ void VideoStack::addImage(QImage& frame)
     // A null frame is kept too, so that frame i stays the i-th level of the stack. A frame is
     // kept at the view's size: a stack of 120 levels holds 120 view-sized pictures whatever
     // size the host sends.
-    images.append(DrawnImage::atSize(frame, size()));
+    images.append(DrawnImage::atSize(frame, size(), devicePixelRatioF()));
     displayImage(int(images.size()) - 1);
 }
 
