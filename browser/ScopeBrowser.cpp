@@ -486,6 +486,10 @@ void ScopeBrowser::timingHelper(long now, long start, long end)
 
 void ScopeBrowser::timingHelperFor(const QString& scopeName, qint64 now, qint64 start, qint64 end)
 {
+    // An ending dialog's watch stays stopped: a booking from a scheduling dialog would otherwise
+    // restart it and its ticks announce windows from the hidden dialog.
+    if (ending)
+        return;
     if (!watchTimer.isActive())
         watchTimer.start(1000);
     ScopeTimer& t = ensureEntry(scopeName);

@@ -732,7 +732,8 @@ void TestScopeBrowser::ticketWhileBoxOpen()
 void TestScopeBrowser::hiddenDialogShowsNothing()
 {
     // A box keeps the dialog hidden after the session opened. Replies that arrive then show
-    // nothing: a failed refresh, log-in check and watch sweep, and the clock "Scheduling..." asked for.
+    // nothing: a failed refresh, log-in check and watch sweep, and the clock "Scheduling..." asked for;
+    // a booking made in a scheduling dialog restarts no watch.
     Start s;
     s.host->scriptReply("iserv:cwt", 200, "0 600");      // windows starting now: the next tick announces
     s.host->scriptReply("iserv:ticket", 200, "+OK 1c0ffee");
@@ -753,6 +754,8 @@ void TestScopeBrowser::hiddenDialogShowsNothing()
         s.b->initTimers();
         QVERIFY(QTest::qWaitFor([&] { return !s.sessions.seen.isEmpty(); }, 5000));
         QVERIFY(s.b && !s.b->isVisible());
+        s.b->startSchedTimerFor(QStringLiteral("tall"), -60, 600);
+        QVERIFY(!s.b->watch().isActive());
         QTest::qWait(600);
         late = closer.titles();
     };
