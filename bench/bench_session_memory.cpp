@@ -16,6 +16,7 @@
 #include "ScopeBrowser.h"
 #include "Session.h"
 #include "SimHost.h"
+#include "UserActions.h"
 #include "VideoView.h"
 #include "VideoWindow.h"
 
@@ -30,11 +31,11 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QTabBar>
 #include <QTest>
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,37 +47,6 @@ void report(const char* step)
 {
     std::printf("STEP %s %lld\n", step, peakResidentKb());
     std::fflush(stdout);
-}
-
-template <class T>
-T* shownWindow()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* t = qobject_cast<T*>(w); t && t->isVisible())
-            return t;
-    return nullptr;
-}
-
-// The darkest 15 x 15 patch of a picture, away from its edges.
-QPoint darkestSpot(const QImage& picture)
-{
-    const QImage img = picture.convertToFormat(QImage::Format_RGB32);
-    QPoint best(img.width() / 2, img.height() / 2);
-    qint64 bestDark = -1;
-    for (int y = 20; y < img.height() - 20; y += 5)
-        for (int x = 20; x < img.width() - 20; x += 5) {
-            qint64 dark = 0;
-            for (int v = -7; v <= 7; v += 2)
-                for (int u = -7; u <= 7; u += 2) {
-                    const QRgb c = img.pixel(x + u, y + v);
-                    dark += 765 - (qRed(c) + qGreen(c) + qBlue(c));
-                }
-            if (dark > bestDark) {
-                bestDark = dark;
-                best = QPoint(x, y);
-            }
-        }
-    return best;
 }
 
 struct Walk
@@ -106,37 +76,10 @@ struct Walk
     }
     bool waitSlide()
     {
-        return QTest::qWaitFor([this] {
-            if (!slideIdle())
-                return false;
-            QTest::qWait(50);
-            return slideIdle();
-        }, Wait);
+        return waitSettled([this] { return slideIdle(); }, 50, Wait);
     }
-    bool click(QWidget* w)
-    {
-        if (!w->isVisible() || !QTest::qWaitFor([w] { return w->isEnabled(); }, Wait))
-            return false;
-        QTest::mouseClick(w, Qt::LeftButton);
-        return true;
-    }
-    bool pickTab(const QString& title)
-    {
-        QTabBar* bar = s->Stack_Acquisition->tabBar();
-        for (int i = 0; i < bar->count(); ++i)
-            if (bar->tabText(i) == title) {
-                QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
-                return QTest::qWaitFor([&] { return s->Stack_Acquisition->currentIndex() == i; }, Wait);
-            }
-        return false;
-    }
-    void drag(QWidget* w, QPoint from, QPoint to)
-    {
-        QTest::mousePress(w, Qt::LeftButton, {}, from);
-        QTest::mouseMove(w, (from + to) / 2);
-        QTest::mouseMove(w, to);
-        QTest::mouseRelease(w, Qt::LeftButton, {}, to);
-    }
+    bool click(QWidget* w) { return clickWhenEnabled(w, Wait); }
+    bool pickTab(const QString& title) { return ::pickTab(s->Stack_Acquisition, title, Wait); }
     // Clicks every entry of the job list in turn, each shown with its dots.
     bool showEveryEntry()
     {
@@ -198,7 +141,10 @@ struct Walk
 
         // 4: move to tissue.
         VideoWindow* video = s->videoWindow;
-        QTest::mouseClick(s->lowRes, Qt::LeftButton, {}, darkestSpot(s->lowRes->grab().toImage()));
+        const std::optional<QPoint> spot = tissueSpot(s->lowRes->grab().toImage());
+        if (!spot)
+            return fail("no tissue on the overview");
+        QTest::mouseClick(s->lowRes, Qt::LeftButton, {}, *spot);
         if (!click(s->frameGrabButton) || !waitControls())
             return fail("move");
         report("moved");
@@ -239,11 +185,9 @@ struct Walk
             return fail("acquisition tab");
         HighResPreview* view = s->highRes;
         const QPoint centre(view->width() / 2, view->height() / 2);
-        drag(view, centre, centre + QPoint(-30, -20));
-        if (!click(s->PushButton6))
+        if (!mouseDrag(view, centre, centre + QPoint(-30, -20)) || !click(s->PushButton6))
             return fail("first corner");
-        drag(view, centre, centre + QPoint(60, 40));
-        if (!click(s->PushButton7))
+        if (!mouseDrag(view, centre, centre + QPoint(60, 40)) || !click(s->PushButton7))
             return fail("second corner");
         QTest::keyClick(s->densityBox, Qt::Key_Up);
         QTest::mouseClick(s->jobNameEdit, Qt::LeftButton);

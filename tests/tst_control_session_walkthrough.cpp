@@ -10,6 +10,7 @@
 #include "ScopeBrowser.h"
 #include "Session.h"
 #include "TestHost.h"
+#include "UserActions.h"
 #include "VideoStack.h"
 #include "VideoWindow.h"
 
@@ -21,7 +22,6 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStatusBar>
-#include <QTabBar>
 #include <QTest>
 
 #include <cmath>
@@ -33,15 +33,6 @@ namespace {
 constexpr int Wait = 30000;     // ms; generous for the sanitizer builds, never reached when sound
 
 const QString jobName = QStringLiteral("walkthrough job");
-
-template <class T>
-T* shownWindow()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* t = qobject_cast<T*>(w); t && t->isVisible())
-            return t;
-    return nullptr;
-}
 
 // Focus measure of a picture region: the mean squared difference of neighbouring grey levels.
 double sharpness(const QImage& picture, QRect r)
@@ -80,47 +71,6 @@ int colourCount(const QImage& picture)
 bool isTissue(QRgb c)
 {
     return qRed(c) + qGreen(c) + qBlue(c) <= 675;
-}
-
-bool isMarker(QRgb c)
-{
-    const int r = qRed(c), g = qGreen(c), b = qBlue(c);
-    return (r > 200 && g < 80 && b < 80) || (g > 200 && r < 80 && b < 80) || (b > 200 && r < 80 && g < 80);
-}
-
-// The darkest 15 x 15 patch of the overview at least 30 pixels from every marker drawn on it.
-std::optional<QPoint> tissueSpot(const QImage& overview)
-{
-    const QImage img = overview.convertToFormat(QImage::Format_RGB32);
-    QList<QPoint> markers;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (isMarker(img.pixel(x, y)))
-                markers << QPoint(x, y);
-    std::optional<QPoint> best;
-    double bestDark = 0;
-    for (int y = 20; y < img.height() - 20; y += 3)
-        for (int x = 20; x < img.width() - 20; x += 3) {
-            bool nearMarker = false;
-            for (const QPoint& m : markers)
-                if ((m - QPoint(x, y)).manhattanLength() < 40) {
-                    nearMarker = true;
-                    break;
-                }
-            if (nearMarker)
-                continue;
-            double dark = 0;
-            for (int v = -7; v <= 7; ++v)
-                for (int u = -7; u <= 7; ++u) {
-                    const QRgb c = img.pixel(x + u, y + v);
-                    dark += 765 - (qRed(c) + qGreen(c) + qBlue(c));
-                }
-            if (dark > bestDark) {
-                bestDark = dark;
-                best = QPoint(x, y);
-            }
-        }
-    return best;
 }
 
 bool isPure(QRgb c, int channel)
@@ -182,9 +132,8 @@ private:
     int find(const QString& route, int from = 0) const;
     int logSize() const { return int((*host)->log().size()); }
     bool controlsOn() const { return session->AFButton->isEnabled() && session->frameGrabButton->isEnabled(); }
-    bool pickTab(const QString& title);
-    bool click(QWidget* w);
-    bool drag(QWidget* w, QPoint from, QPoint to);
+    bool pickTab(const QString& title) { return ::pickTab(session->Stack_Acquisition, title, Wait); }
+    bool click(QWidget* w) { return clickWhenEnabled(w, Wait); }
     QImage videoPicture() const { return session->videoWindow->imageView->grab().toImage(); }
 
     QElapsedTimer clock;
@@ -205,39 +154,6 @@ int TestControlSessionWalkthrough::find(const QString& route, int from) const
         if (log[i].route == route)
             return i;
     return -1;
-}
-
-bool TestControlSessionWalkthrough::pickTab(const QString& title)
-{
-    QTabBar* bar = session->Stack_Acquisition->tabBar();
-    for (int i = 0; i < bar->count(); ++i)
-        if (bar->tabText(i) == title) {
-            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
-            return QTest::qWaitFor([&] { return session->Stack_Acquisition->currentIndex() == i; }, Wait);
-        }
-    return false;
-}
-
-// A left click on a widget the user can see and use, once it is enabled.
-bool TestControlSessionWalkthrough::click(QWidget* w)
-{
-    if (!w->isVisible() || !QTest::qWaitFor([w] { return w->isEnabled(); }, Wait)) {
-        qWarning() << "cannot click" << w->objectName() << "visible" << w->isVisible() << "enabled" << w->isEnabled();
-        return false;
-    }
-    QTest::mouseClick(w, Qt::LeftButton);
-    return true;
-}
-
-bool TestControlSessionWalkthrough::drag(QWidget* w, QPoint from, QPoint to)
-{
-    if (!w->isVisible())
-        return false;
-    QTest::mousePress(w, Qt::LeftButton, {}, from);
-    QTest::mouseMove(w, (from + to) / 2);
-    QTest::mouseMove(w, to);
-    QTest::mouseRelease(w, Qt::LeftButton, {}, to);
-    return true;
 }
 
 void TestControlSessionWalkthrough::initTestCase()
@@ -592,10 +508,10 @@ void TestControlSessionWalkthrough::step08_createJob()
     // Drag the view so that its centre, the destination, is the top-left corner; the view
     // moves twice the mouse's distance.
     const QPoint toCorner1 = (pick->topLeft() - centre) / 2;
-    QVERIFY(drag(view, centre, centre + toCorner1));
+    QVERIFY(mouseDrag(view, centre, centre + toCorner1));
     const QString x1 = session->xCoord->text();
     QVERIFY(click(session->PushButton6));
-    QVERIFY(drag(view, centre, centre + QPoint(size.width() / 2, size.height() / 2)));
+    QVERIFY(mouseDrag(view, centre, centre + QPoint(size.width() / 2, size.height() / 2)));
     QVERIFY(session->xCoord->text() != x1);
     QVERIFY(click(session->PushButton7));
     jobRect = QRect(centre - QPoint(size.width(), size.height()), centre);

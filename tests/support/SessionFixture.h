@@ -7,6 +7,7 @@
 #include "NeighborVideo.h"
 #include "Session.h"
 #include "TestHost.h"
+#include "UserActions.h"
 #include "VideoWindow.h"
 
 #include <QTest>
@@ -91,12 +92,7 @@ struct SessionFixture
     // Waits until the session is idle and stays so while pending events are handled.
     bool waitIdle(int timeoutMs = 10000)
     {
-        return QTest::qWaitFor([this] {
-            if (!idle())
-                return false;
-            QTest::qWait(20);
-            return idle();
-        }, timeoutMs);
+        return waitSettled([this] { return idle(); }, 20, timeoutMs);
     }
 
     // open(), then waits for the start requests, the first poll and its frame.
