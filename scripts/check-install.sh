@@ -5,7 +5,16 @@ set -euo pipefail
 build=${1:-build}
 prefix=$(mktemp -d)
 host_pid=""
-trap '[ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null; rm -rf "$prefix"' EXIT
+# The host is stopped and waited for before its folder goes; errexit holds in the trap too, so
+# a host that has already ended must not stop the clean-up.
+cleanup() {
+  if [ -n "$host_pid" ]; then
+    kill "$host_pid" 2>/dev/null || true
+    wait "$host_pid" 2>/dev/null || true
+  fi
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
 fail() { echo "install check: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -23,7 +32,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$port" ] || fail "installed brolt-simhost did not start: $(tr '\n' ' ' <"$prefix/host.log")"
-exec 3<>"/dev/tcp/127.0.0.1/$port"
+exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "cannot connect to the installed brolt-simhost on port $port"
 printf 'GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&3
 status=""
 read -r -t 10 status <&3 || true
@@ -31,6 +40,6 @@ exec 3<&-
 [[ $status == HTTP/1.* ]] || fail "installed brolt-simhost did not answer on port $port"
 
 rc=0
-QT_QPA_PLATFORM=offscreen timeout 3 "$prefix/bin/brolt" >"$prefix/client.log" 2>&1 || rc=$?
+QT_QPA_PLATFORM=offscreen timeout -k 5 3 "$prefix/bin/brolt" >"$prefix/client.log" 2>&1 || rc=$?
 [ "$rc" -eq 124 ] || fail "installed brolt ended early (exit $rc): $(tr '\n' ' ' <"$prefix/client.log")"
 echo "install check: bin/brolt and bin/brolt-simhost installed and started"
