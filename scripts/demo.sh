@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 port=${BROLT_DEMO_PORT:-8080}
-if ! [[ $port =~ ^[0-9]+$ ]] || [ "$port" -lt 1 ] || [ "$port" -gt 65535 ]; then
+if ! [[ $port =~ ^[1-9][0-9]{0,4}$ ]] || [ "$port" -gt 65535 ]; then
   echo "demo: BROLT_DEMO_PORT must be a port number from 1 to 65535, not \"$port\"" >&2
   exit 2
 fi
