@@ -34,8 +34,10 @@ mkdir -p "$corpus/seeds"
 printf 'x$x#x^x\n%.0s' $(seq 8192) > "$corpus/seeds/markers-in-lines"
 # A schedule of more lines than its table takes: the rows stay within their bound.
 printf '1\n%.0s' $(seq 12000) > "$corpus/seeds/schedule-flood"
+fuzzed=0
 for f in build-fuzz/tests/fuzz/fuzz_*; do
   [ -f "$f" ] && [ -x "$f" ] || continue
+  fuzzed=$((fuzzed + 1))
   name=$(basename "$f")
   mkdir -p "$corpus/$name"
   seeds=("$corpus/seeds")
@@ -47,4 +49,5 @@ for f in build-fuzz/tests/fuzz/fuzz_*; do
     "$f" -max_total_time="${BROLT_FUZZ_SECONDS:-30}" -max_len=65536 -rss_limit_mb=512 -malloc_limit_mb=64 \
     -timeout=20 -print_final_stats=1 "$corpus/$name" "${seeds[@]}"
 done
+[ "$fuzzed" -gt 0 ] || { echo "no fuzz target was built in build-fuzz/tests/fuzz" >&2; exit 1; }
 echo "All tests passed."
