@@ -20,6 +20,24 @@ struct ColourBands
     static ColourBands fromHistograms(const Histograms& h);
     static ColourBands of(const QImage& img) { return fromHistograms(histograms(img)); }
 
+    // The views keep their bands in nine named fields (minR, maxR, rangeR, ... for G and B).
+    template <class Fields>
+    void storeIn(Fields& f) const
+    {
+        f.minR = lower[0]; f.minG = lower[1]; f.minB = lower[2];
+        f.maxR = upper[0]; f.maxG = upper[1]; f.maxB = upper[2];
+        f.rangeR = width[0]; f.rangeG = width[1]; f.rangeB = width[2];
+    }
+    template <class Fields>
+    static ColourBands in(const Fields& f)
+    {
+        ColourBands b;
+        b.lower = {{f.minR, f.minG, f.minB}};
+        b.upper = {{f.maxR, f.maxG, f.maxB}};
+        b.width = {{f.rangeR, f.rangeG, f.rangeB}};
+        return b;
+    }
+
     // Contrast expansion: (c - lower) * 255 / width in integer arithmetic, truncated toward
     // zero, clamped to 0..255.
     int expand(int component, int c) const

@@ -20,16 +20,7 @@ void NeighborView::setImage(QImage& frame)
     // expansion runs on the frame at the size received; only the tile-sized picture of it is
     // kept, so that a tile holds no more than it shows whatever size the frame has.
     QImage expanded = frame.convertToFormat(QImage::Format_RGB32);
-    const ColourBands bands = ColourBands::of(expanded);
-    minR = bands.lower[0];
-    maxR = bands.upper[0];
-    rangeR = bands.width[0];
-    minG = bands.lower[1];
-    maxG = bands.upper[1];
-    rangeG = bands.width[1];
-    minB = bands.lower[2];
-    maxB = bands.upper[2];
-    rangeB = bands.width[2];
+    ColourBands::of(expanded).storeIn(*this);
     display = QImage();
     filterOnScreen(expanded);   // detached from the frame by the first pixel written
     display = DrawnImage::atSize(expanded, size(), devicePixelRatioF());
@@ -45,9 +36,7 @@ void NeighborView::filterOnScreen(QImage& image) const
     }
     const int w = std::min(statsWidth, image.width());
     const int h = std::min(statsHeight, image.height());
-    ColourBands bands;
-    bands.lower = {{minR, minG, minB}};
-    bands.width = {{rangeR, rangeG, rangeB}};
+    const ColourBands bands = ColourBands::in(*this);
     for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < w; ++x) {

@@ -65,9 +65,7 @@ VideoPassSettings VideoView::passSettings() const
     s.invert = invert;
     s.videoWidth = videoWidth;
     s.videoHeight = videoHeight;
-    s.bands.lower = {minR, minG, minB};
-    s.bands.upper = {maxR, maxG, maxB};
-    s.bands.width = {rangeR, rangeG, rangeB};
+    s.bands = ColourBands::in(*this);
     return s;
 }
 
@@ -81,16 +79,7 @@ void VideoView::setImage(QImage& frame)
     // an image that is 32-bit RGB already shares its data, which is never written.
     sourceImage = frame.format() == QImage::Format_RGB32 ? frame
                                                          : frame.convertToFormat(QImage::Format_RGB32);
-    const ColourBands bands = ColourBands::of(sourceImage);
-    minR = bands.lower[0];
-    maxR = bands.upper[0];
-    minG = bands.lower[1];
-    maxG = bands.upper[1];
-    minB = bands.lower[2];
-    maxB = bands.upper[2];
-    rangeR = bands.width[0];
-    rangeG = bands.width[1];
-    rangeB = bands.width[2];
+    ColourBands::of(sourceImage).storeIn(*this);
     processFromSource();
     redraw();
 }
