@@ -80,6 +80,15 @@ void MyHTTP::release()
     }
 }
 
+void MyHTTP::abandon()
+{
+    if (!busy)
+        return;
+    release();
+    busy = false;
+    state = StStopped;
+}
+
 void MyHTTP::setUrl(QString text)
 {
     if (busy)
@@ -101,7 +110,8 @@ void MyHTTP::fetch()
     state = StInProgress;
     if (!urlValid) {
         // A URL that cannot be sent fails like a transfer that could not connect.
-        QTimer::singleShot(0, this, [this] { if (busy && !op) finish(StFailed); });
+        const quint64 mine = ++fetches;
+        QTimer::singleShot(0, this, [this, mine] { if (busy && !op && fetches == mine) finish(StFailed); });
         return;
     }
     QNetworkRequest rq(url);

@@ -25,6 +25,8 @@ public:
 
     void setUrl(QString url);
     void fetch();
+    // Abandons a running transfer: it reports nothing, and the object is idle at once.
+    void abandon();
 
     // The received bytes; one byte after them is always free for a terminating NUL.
     char* data() { return buffer; }
@@ -62,6 +64,7 @@ private:
     void finish(int finalState);
 
     int id = -1;
+    quint64 fetches = 0;          // transfers started, so a late failure finds its own
     QPointer<QNetworkReply> op;
     char* buffer = nullptr;
     int capacity = 0;

@@ -151,18 +151,25 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A neighbour scan or a focus stack runs: no stage command of the user goes out, and no
+    // video frame gives the controls back before it ends.
+    bool acquiring() const { return neighborBusy || stackBusy; }
+    void videoFrameArrived();
     void videoFrameFailed();
+    // A new video size stops a running scan or stack, whose requests are abandoned.
+    void stopAcquisition();
     // Shows a slide named by the host in both previews; curSlide is its shown name.
     void showSlide(const QByteArray& wireSlide);
     QByteArray curSlideWire;    // the bytes the host names curSlide with
     void sendMove(const QString& command);
 
-    // Focus stack: ends it (the controls come back unless the time is over), or ends it after
-    // a level that got no image, which then leaves stackZ, with a line to System Info.
-    void finishStack();
-    void dropStackLevel(const QString& why);
+    // Focus stack: ends it (the controls come back, if asked, unless the time is over), or ends
+    // it after a level that got no image, which then leaves stackZ, with a line to System Info.
+    void finishStack(bool controlsBack = true);
+    void dropStackLevel(const QString& why, bool controlsBack = true);
     QMetaObject::Connection insetFailure;   // insetJPEG's failed(), hooked at the first stack
-    // The neighbour scan stops early: controls back unless the time is over, a System Info line.
-    void endNeighborScan(const QString& line);
+    // The neighbour scan stops early: controls back (if asked) unless the time is over, a
+    // System Info line.
+    void endNeighborScan(const QString& line, bool controlsBack = true);
     void neighborFrameFailed();
 };

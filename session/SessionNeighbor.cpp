@@ -20,7 +20,7 @@ void Session::handleNeighborButton()
     if (neighborBusy)
         return;
     neighborBusy = true;
-    neighborsDone = true;
+    neighborsDone = false;          // until the last tile of this scan has arrived
     if (neighborVideo)
         neighborVideo->show();
     disableControls();
@@ -39,6 +39,7 @@ void Session::startNextNeighbor(QImage&)
         return;
     if (neighborIndex < 0) {
         neighborBusy = false;
+        neighborsDone = true;
         enableControls();
         statusBar()->clearMessage();
         return;
@@ -77,7 +78,7 @@ void Session::neighborFrameFailed()
     endNeighborScan(QStringLiteral("***Neighbor scan stopped: a video frame could not be fetched.\n"));
 }
 
-void Session::endNeighborScan(const QString& line)
+void Session::endNeighborScan(const QString& line, bool controlsBack)
 {
     // No correction against an incomplete mosaic, nor a selection left from an earlier one.
     neighborIndex = -1;
@@ -86,7 +87,7 @@ void Session::endNeighborScan(const QString& line)
     neighborScanCut = true;
     highRes->showSelection = false;
     highRes->redraw();
-    if (!expired)
+    if (controlsBack && !expired)
         enableControls();
     statusBar()->clearMessage();
     sysInfoBox->append(line);
@@ -95,6 +96,14 @@ void Session::endNeighborScan(const QString& line)
 void Session::handleCorrectButton()
 {
     const QString failed = QStringLiteral("Correction failed.");
+    // Measured against a mosaic still being taken, the offset would be wrong, and the
+    // correction's own stage moves would cross the scan's.
+    if (neighborBusy) {
+        Alerts::warning(this, failed,
+                        QStringLiteral("The neighbor scan is still running.\n"
+                                       "Click \"Reset Calibration\" when its mosaic is complete."));
+        return;
+    }
     if (!neighborsDone) {
         Alerts::warning(this, failed,
                         neighborScanCut

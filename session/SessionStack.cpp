@@ -79,20 +79,20 @@ void Session::focusSliderChanged(int value)
     pointToScreen(physical);
 }
 
-void Session::dropStackLevel(const QString& why)
+void Session::dropStackLevel(const QString& why, bool controlsBack)
 {
     if (!stackBusy)
         return;
     if (!stackZ.isEmpty())
         stackZ.removeLast();
     sysInfoBox->append(why);
-    finishStack();
+    finishStack(controlsBack);
 }
 
-void Session::finishStack()
+void Session::finishStack(bool controlsBack)
 {
     stackBusy = false;
-    if (!expired)
+    if (controlsBack && !expired)
         enableControls();
     statusBar()->clearMessage();
 }

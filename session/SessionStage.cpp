@@ -20,6 +20,8 @@ void Session::sendMove(const QString& command)
 
 void Session::updateVideo()
 {
+    if (acquiring())
+        return;
     const auto x = typedNumber(xCoord->text());
     const auto y = typedNumber(yCoord->text());
     const auto z = typedNumber(zCoord->text());
@@ -40,6 +42,8 @@ void Session::queryCoords()
 
 void Session::doCoarseAuto()
 {
+    if (acquiring())
+        return;
     statusBar()->showMessage(QStringLiteral("Performing Autofocus..."));
     disableControls();
     sendMove(QStringLiteral("f=a"));
@@ -47,6 +51,8 @@ void Session::doCoarseAuto()
 
 void Session::doSlowAccurate()
 {
+    if (acquiring())
+        return;
     statusBar()->showMessage(QStringLiteral("This more accurate autofocus may take a while; please be patient."));
     disableControls();
     sendMove(QStringLiteral("f=r"));
@@ -89,10 +95,16 @@ void Session::handlePositionReply(bool succeeded, const char* data, int length)
     }
 }
 
+void Session::videoFrameArrived()
+{
+    if (!acquiring())
+        enableControls();
+}
+
 void Session::videoFrameFailed()
 {
     sysInfoBox->append(QStringLiteral("***Error fetching a video frame from microscope.\n"));
-    if (!expired)
+    if (!expired && !acquiring())
         enableControls();
 }
 

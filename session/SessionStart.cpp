@@ -46,7 +46,7 @@ void Session::begin(SessionInfo& info)
     // come back, an inset is stacked and a tile placed before the next is asked for.
     connect(videoWindow, &VideoWindow::videoFormatChanged, this, &Session::changeVideoFormat);
     connect(&videoJPEG, &MyWebJPEG::newImageAvailable, videoWindow, &VideoWindow::updateImage);
-    connect(&videoJPEG, &MyWebJPEG::newImageAvailable, this, &Session::enableControls);
+    connect(&videoJPEG, &MyWebJPEG::newImageAvailable, this, &Session::videoFrameArrived);
     connect(&moveConn, qOverload<>(&MyHTTP::done), this, &Session::newCoordsHere);
     connect(this, &Session::physicalLocationChanged, lowRes, &LowResPreview::setPhysical);
     connect(this, &Session::physicalLocationChanged, videoWindow, &VideoWindow::setPhysical);
@@ -111,6 +111,30 @@ void Session::sysInfoArrived()
 
 void Session::changeVideoFormat(int code)
 {
+    // The frame asked for here gives the controls back, also after a command the host stalls on.
+    stopAcquisition();
     videoJPEG.setURL(iservUrl(QString::asprintf("f=p&ps=%i", code)));
     videoJPEG.get();
+}
+
+void Session::stopAcquisition()
+{
+    // A scan's tiles and a stack's focus box are in the pixels of the old size.
+    if (neighborBusy) {
+        neighMoveConn.abandon();
+        neighborJPEG.request()->abandon();
+        endNeighborScan(QStringLiteral("***Neighbor scan stopped: the video size was changed.\n"), false);
+    }
+    if (stackBusy) {
+        const bool levelUnderWay = zMoveConn.isBusy() || insetJPEG.request()->isBusy();
+        zMoveConn.abandon();
+        insetJPEG.request()->abandon();
+        const QString line = QStringLiteral("***Error - Focus stack stopped: the video size was changed.");
+        if (levelUnderWay) {
+            dropStackLevel(line, false);
+        } else {
+            sysInfoBox->append(line);
+            finishStack(false);
+        }
+    }
 }

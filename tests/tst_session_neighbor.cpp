@@ -1,6 +1,9 @@
 // The neighbour mosaic and the calibration correction against the simulated host.
 #include "BoxCloser.h"
 #include "SessionFixture.h"
+#include "VideoWindow.h"
+
+#include <QComboBox>
 
 #include <QMouseEvent>
 #include <QRegularExpression>
@@ -19,6 +22,8 @@ private slots:
     void correctionReplies_data();
     void correctionReplies();
     void correctionNearEdge();
+    void videoSizeStopsScan_data();
+    void videoSizeStopsScan();
 };
 
 namespace {
@@ -272,6 +277,61 @@ void TestSessionNeighbor::correctionNearEdge()
     QVERIFY(boxes.waitFor(1));
     QCOMPARE(f.queries(QStringLiteral("icount:ca")),
              QList<QByteArray>{"f=ca&xc=93.0000&yc=0.0000&l=guest&sli=heart21&sc=dark"});
+}
+
+void TestSessionNeighbor::videoSizeStopsScan_data()
+{
+    QTest::addColumn<int>("moveDelay");
+    QTest::addColumn<int>("tilesBefore");      // tiles in before the size is chosen
+    QTest::newRow("slow moves") << 300 << 4;
+    QTest::newRow("a move the host stalls on") << 600000 << 0;
+}
+
+// A video frame asked for by a new video size stops the scan and gives the controls back: no
+// correction against a part of a mosaic, and no stage command crossing the scan's moves.
+void TestSessionNeighbor::videoSizeStopsScan()
+{
+    QFETCH(int, moveDelay);
+    QFETCH(int, tilesBefore);
+    SessionFixture f(QStringLiteral("dark"));
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    f.host->clearLog();
+    f.host->setDelay(QStringLiteral("iserv:m"), moveDelay);
+    s->neighborButton->click();
+    QVERIFY(QTest::qWaitFor([&] {
+        return f.host->count(QStringLiteral("iserv:p")) >= tilesBefore && s->neighMoveConn.isBusy();
+    }, 20000));
+
+    BoxCloser boxes;
+    s->handleCorrectButton();           // as a click would, were the button enabled
+    QVERIFY(boxes.waitFor(1));
+    QVERIFY2(boxes.seen[0].text.startsWith(QStringLiteral("The neighbor scan is still running.")),
+             qPrintable(boxes.seen[0].text));
+
+    QComboBox* sizes = s->videoWindow->videoResComboBox;
+    sizes->setCurrentIndex(1);
+    emit sizes->activated(1);
+    QVERIFY(QTest::qWaitFor([&] { return s->frameGrabButton->isEnabled(); }, 10000));
+    QVERIFY(s->sysInfoBox->toPlainText().contains(QStringLiteral("Neighbor scan stopped: the video size was changed.")));
+    QVERIFY(!s->neighborBusy);
+    const int moves = f.host->count(QStringLiteral("iserv:m"));
+    QTest::qWait(4 * qMin(moveDelay, 300));
+    QCOMPARE(f.host->count(QStringLiteral("iserv:m")), moves);
+    QVERIFY(s->correctButton->isEnabled());
+    s->correctButton->click();
+    QVERIFY(boxes.waitFor(2));
+    QVERIFY2(boxes.seen[1].text.startsWith(QStringLiteral("The last neighbor scan did not finish.")),
+             qPrintable(boxes.seen[1].text));
+    QCOMPARE(f.host->count(QStringLiteral("icount:ca")), 0);
+
+    // The stalled move was given up: the next scan takes all its tiles.
+    f.host->setDelay(QStringLiteral("iserv:m"), 0);
+    f.host->clearLog();
+    s->neighborButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 30000));
+    QCOMPARE(f.host->count(QStringLiteral("iserv:m")), 36);
+    QVERIFY(s->neighborsDone);
 }
 
 QTEST_MAIN(TestSessionNeighbor)

@@ -1,6 +1,9 @@
 // Focus stack: the levels sent and fetched, the slider afterwards, and the ends of the chain.
 #include "ControlSession.h"
 #include "TestImages.h"
+#include "VideoWindow.h"
+
+#include <QComboBox>
 
 #include <QStatusBar>
 #include <QTest>
@@ -60,6 +63,7 @@ private slots:
     void chainEnds_data();
     void chainEnds();
     void spinBoxesChangedDuringStack();
+    void videoSizeStopsStack();
 };
 
 void TestSessionStack::initTestCase()
@@ -290,6 +294,34 @@ void TestSessionStack::spinBoxesChangedDuringStack()
     s->zSlider->setValue(3);
     QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", expected[3] * 0.1));
     QCOMPARE(s->insetStack->current, 3);
+}
+
+void TestSessionStack::videoSizeStopsStack()
+{
+    // The frame of a new video size ends the stack, whose focus box is in the old size's
+    // pixels, and brings the controls back; no level is sent after it.
+    ControlSession c;
+    c.host->setDelay(QStringLiteral("iserv:m"), 300);
+    QVERIFY(c.start());
+    Session* s = c.s;
+    s->physical = CoordinateTriple(378350.0f, 251625.0f, 15000.0f);
+    s->focusStackButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return s->insetStack->images.size() >= 3 && s->zMoveConn.isBusy(); }, 20000));
+
+    QComboBox* sizes = s->videoWindow->videoResComboBox;
+    sizes->setCurrentIndex(2);
+    emit sizes->activated(2);
+    QVERIFY(QTest::qWaitFor([&] { return c.controlsEnabled(true); }, 10000));
+    QVERIFY(s->sysInfoBox->toPlainText().contains(QStringLiteral("Focus stack stopped: the video size was changed.")));
+    QVERIFY(!s->stackBusy);
+    const int moves = c.host->count(QStringLiteral("iserv:m"));
+    QTest::qWait(1200);
+    QCOMPARE(c.host->count(QStringLiteral("iserv:m")), moves);
+    const int levels = int(s->insetStack->images.size());
+    QCOMPARE(s->stackZ.size(), levels);
+    s->zSlider->setValue(0);
+    s->zSlider->setValue(levels - 1);
+    QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", s->stackZ.at(levels - 1) * 0.1));
 }
 
 QTEST_MAIN(TestSessionStack)
