@@ -18,6 +18,7 @@ private slots:
     void jobRequest();
     void filteredJob();
     void libraryFilteredJob();
+    void filteredJobWithoutPicture();
     void jobReplies_data();
     void jobReplies();
 };
@@ -226,6 +227,34 @@ void TestSessionJobs::libraryFilteredJob()
     QVERIFY(QTest::qWaitFor([&] { return !s->createJobConn.isBusy(); }, 5000));
     QCOMPARE(f.host->count(QStringLiteral("iserv:cj")), 1);
     QCOMPARE(f.host->count(QStringLiteral("iserv:cjf")), 0);
+}
+
+// A slide whose picture failed has no picture to test for tissue: every point of its job counts
+// as tissue, and the previous slide's picture is never tested in its place.
+void TestSessionJobs::filteredJobWithoutPicture()
+{
+    SessionFixture f;
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    s->displayLibButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return !s->jobListConn.isBusy(); }, 5000));
+    QVERIFY(s->joblistBox->count() > 1);
+    const QString slide = s->joblistBox->item(1)->text();
+    f.host->scriptReply(QStringLiteral("/whole_slides/") + slide, 500, "<html>error</html>");
+    s->joblistBox->setCurrentRow(1);
+    QCOMPARE(s->curSlide, slide);
+    QVERIFY(f.waitIdle());
+
+    // The row of filteredJob: on liver01's picture it holds tissue and blank points.
+    setArea(*s, 2, 20, 74, 21.5);
+    s->jobNameEdit->setText(QStringLiteral("row"));
+    BoxCloser boxes;
+    s->createJobButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return f.host->count(QStringLiteral("iserv:cjf")) == 1; }, 5000));
+    const auto sent = f.host->requests(QStringLiteral("iserv:cjf"));
+    QCOMPARE(sent[0].value("sli"), slide);
+    QCOMPARE(points(sent[0].value("sts1")).size(), 144);
+    QCOMPARE(sent[0].value("sts2"), QString());
 }
 
 void TestSessionJobs::jobReplies_data()

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -83,8 +84,10 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
 {
     slideWireName = wireSlide;
     slideName = HostBytes::shown(wireSlide);
-    // The shown image keeps its dots; its point lists, read or on their way, are not drawn
-    // again, since this slide's calibration would put them in the wrong places.
+    // Nothing of the previous slide stays on view: placed by this slide's calibration its
+    // picture, dots and marks would show the wrong places, and its tissue would be tested for
+    // this slide's jobs. Its point lists, read or on their way, are not drawn either.
+    dropPicture();
     haveLists = false;
     lists.advance();
     slideImageIn = false;
@@ -165,6 +168,9 @@ void HighResPreview::loadFiducials()
         useFallbackCalibration();
     }
     calibrationCurrent = true;
+    // A picture of this slide that came first is shown now, with its own calibration.
+    if (!arrived.isNull())
+        showArrived();
     // The view is centred by the calibration in force: show it now.
     if (haveLists && !dotsDrawn)
         drawLists();
@@ -237,16 +243,35 @@ void HighResPreview::loadPixmap(QPixmap& pm)
     // A picture for an earlier slide, or one that did not decode, is not shown.
     if (image.stale() || pm.isNull())
         return;
-    slideImage = QImage();
-    pixmap = QPixmap();
-    backup = pm;
-    pixmap = backup;
     slideImageIn = true;
     haveLists = false;
     dotsDrawn = false;
     lists.advance();
     requestLists();
-    redraw();
+    // Shown once the slide's own calibration is in force, never under another slide's.
+    arrived = pm;
+    if (calibrationCurrent) {
+        showArrived();
+        redraw();
+    }
+}
+
+void HighResPreview::showArrived()
+{
+    QPixmap picture = std::exchange(arrived, QPixmap());
+    dropPicture();
+    backup = std::move(picture);
+    pixmap = backup;
+}
+
+void HighResPreview::dropPicture()
+{
+    slideImage = QImage();
+    pixmap = QPixmap();
+    backup = QPixmap();
+    arrived = QPixmap();
+    list1.clear();
+    list2.clear();
 }
 
 void HighResPreview::requestLists()

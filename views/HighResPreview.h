@@ -63,7 +63,9 @@ public:
     MyWebJPEG jpeg;
     // One copy of the slide is kept: backup holds it; pixmap shares it until an overlay or a
     // mark is drawn on it; slideImage shares it for the tissue test and is dropped whenever
-    // backup changes.
+    // backup changes. All three are of the current slide, under its own calibration: a slide
+    // change drops them, and the view shows no picture until the new slide's picture and
+    // calibration are both in.
     QImage slideImage;
     QPixmap pixmap;             // the image as shown, with everything drawn on it
     QPixmap backup;             // the image with the point-list dots only
@@ -107,8 +109,8 @@ public:
 
     // The neighbour mosaic's rectangle in stage units, drawn centred on the view.
     void setSelection(float x1, float y1, float x2, float y2);
-    // Tissue unless the slide image is near-white there; outside the image, or with no image,
-    // a point counts as tissue.
+    // Tissue unless the slide image is near-white there; outside the image, or with no image
+    // of the current slide, a point counts as tissue.
     bool hasTissue(CoordinateTriple t) const;
     // Samples the grid of corners c1 to c2 (mm) at `density` samples per mm on the slide
     // image: tissue points are appended to good and blank ones to bad as "x,y;"; under the
@@ -158,6 +160,10 @@ private:
     void useFallbackCalibration();
     void useCalibration(const FiducialFile& file);
     void drawLists();
+    // The arrived picture becomes the one shown (no redraw).
+    void showArrived();
+    // The view shows no picture and no dots.
+    void dropPicture();
     // pixmap takes its own copy of the slide before something is drawn on it over backup.
     void detachOverlay();
 
@@ -173,6 +179,7 @@ private:
     Generation lists;
     bool listsPending = false;
     bool slideImageIn = false;  // the current slide's image has arrived
+    QPixmap arrived;            // that image, while the slide's calibration is still on its way
 
     // The dots are drawn once per image, on backup itself, when both the image's lists (read
     // from counts1 and counts2 in place) and the slide's calibration are in.
