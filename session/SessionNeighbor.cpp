@@ -121,6 +121,12 @@ void Session::handleCorrectButton()
                                        "Click \"Show Available Slide\" on the \"Stack Info\" page first."));
         return;
     }
+    // The offset in pixels is measured with the calibration in force: it must be this slide's.
+    if (!highRes->calibrationRead()) {
+        Alerts::warning(this, failed,
+                        QStringLiteral("The slide's calibration is still being read.\nPlease try again in a moment."));
+        return;
+    }
     const auto x = typedNumber(xCoord->text());
     const auto y = typedNumber(yCoord->text());
     if (!x || !y) {

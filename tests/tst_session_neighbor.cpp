@@ -175,6 +175,7 @@ void TestSessionNeighbor::correctionRefused_data()
     QTest::newRow("field not a number") << true << "3O.5" << "" << "The X and Y fields must hold numbers.";
     QTest::newRow("previews on a library slide") << true << "" << "L0001"
                                                  << "The previews do not show the slide under the microscope.";
+    QTest::newRow("calibration on its way") << true << "" << "reload" << "The slide's calibration is still being read.";
 }
 
 void TestSessionNeighbor::correctionRefused()
@@ -190,8 +191,13 @@ void TestSessionNeighbor::correctionRefused()
     s->neighborCentre = s->physical;
     if (!x.isEmpty())
         s->xCoord->setText(x);
-    if (!slide.isEmpty())
+    if (slide == QLatin1String("reload")) {
+        f.host->setDelay(QStringLiteral("/fiducials/"), 60000);
+        s->refPreviewButton->click();
+        QVERIFY(QTest::qWaitFor([&] { return s->correctButton->isEnabled(); }, 10000));
+    } else if (!slide.isEmpty()) {
         s->curSlide = slide;
+    }
     BoxCloser boxes;
     s->correctButton->click();
     QVERIFY(boxes.waitFor(1));

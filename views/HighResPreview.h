@@ -107,6 +107,9 @@ public:
     // The warning text for a result that failed; empty for Listed and Written.
     static QString jobPointsProblem(JobPoints result) { return JobPointFiles::problem(result); }
 
+    // The current slide's own calibration has been read (or fallen back to): until then the
+    // previous slide's is in force.
+    bool calibrationRead() const { return calibrationCurrent; }
     // The neighbour mosaic's rectangle in stage units, drawn centred on the view.
     void setSelection(float x1, float y1, float x2, float y2);
     // Tissue unless the slide image is near-white there; outside the image, or with no image
