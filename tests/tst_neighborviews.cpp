@@ -8,8 +8,10 @@
 #include "TestImages.h"
 #include "VideoStack.h"
 
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -44,6 +46,7 @@ private slots:
     void tileExpansionAndLabels();
     void stackBrowsing();
     void framesByIndex();
+    void keptPicturesOnAnotherScreen();
 };
 
 void TestNeighborViews::initTestCase()
@@ -215,6 +218,75 @@ void TestNeighborViews::framesByIndex()
     const QImage mosaic = w.grab().toImage();
     QVERIFY(redPixels(mosaic, Caption.translated(330, 370)) > 20);
     QCOMPARE(redPixels(mosaic, Caption.translated(170, 370)), 0);
+}
+
+void TestNeighborViews::keptPicturesOnAnotherScreen()
+{
+    // Run on two screens, one of one device pixel per pixel and one of two (see
+    // tests/CMakeLists.txt). A tile and an inset get their pictures on the first and are then
+    // moved to the second: each draws there what the picture itself draws there, and back on
+    // the first what it drew before.
+    QPoint plain, sharp;        // a point inside each screen
+    for (const QScreen* s : QGuiApplication::screens()) {
+        const QPoint inside = s->geometry().topLeft() + QPoint(50, 50);
+        if (s->devicePixelRatio() == 1)
+            plain = inside;
+        else if (s->devicePixelRatio() == 2)
+            sharp = inside;
+    }
+    QVERIFY2(QGuiApplication::screens().size() == 2 && !plain.isNull() && !sharp.isNull(),
+             "needs the two-screen offscreen configuration");
+    QImage detail(672, 560, QImage::Format_RGB32);
+    for (int y = 0; y < detail.height(); ++y)
+        for (int x = 0; x < detail.width(); ++x)
+            detail.setPixel(x, y, qRgb(x * 7, y * 5, (x ^ y) * 3));
+    const auto drawn = [](qreal ratio, const QSize& size, auto paint) {
+        QImage screen(size * ratio, QImage::Format_RGB32);
+        screen.setDevicePixelRatio(ratio);
+        QPainter p(&screen);
+        paint(p);
+        return screen;
+    };
+    const auto show = [](QWidget& w, const QPoint& at) {
+        w.move(at);
+        w.show();
+        return QTest::qWaitForWindowExposed(&w);
+    };
+    const auto moveTo = [](QWidget& w, const QPoint& at, qreal ratio) {
+        w.move(at);
+        return QTest::qWaitFor([&] { return w.devicePixelRatioF() == ratio; });
+    };
+
+    VideoStack inset;
+    inset.resize(168, 140);
+    QVERIFY(show(inset, plain));
+    inset.addImage(detail);
+    const QRect all(0, 0, 168, 140);
+    const QImage onPlain = inset.grab().toImage();
+    QCOMPARE(onPlain, drawn(1, all.size(), [&](QPainter& p) { p.drawImage(all, detail); }));
+    QVERIFY(moveTo(inset, sharp, 2));
+    const QImage onSharp = inset.grab().toImage();
+    QCOMPARE(onSharp.size(), QSize(336, 280));
+    QCOMPARE(onSharp, drawn(2, all.size(), [&](QPainter& p) { p.drawImage(all, detail); }));
+    QVERIFY(moveTo(inset, plain, 1));
+    QCOMPARE(inset.grab().toImage(), onPlain);
+
+    // A tile moved to the second screen draws what a tile that got the same frame there draws.
+    NeighborView tile, there;
+    for (NeighborView* t : {&tile, &there}) {
+        t->resize(160, 120);
+        t->index = 18;
+    }
+    QVERIFY(show(tile, plain));
+    QVERIFY(show(there, sharp));
+    QCOMPARE(there.devicePixelRatioF(), 2.0);
+    tile.setImage(detail);
+    there.setImage(detail);
+    const QImage tileOnPlain = tile.grab().toImage();
+    QVERIFY(moveTo(tile, sharp, 2));
+    QCOMPARE(tile.grab().toImage(), there.grab().toImage());
+    QVERIFY(moveTo(tile, plain, 1));
+    QCOMPARE(tile.grab().toImage(), tileOnPlain);
 }
 
 QTEST_MAIN(TestNeighborViews)

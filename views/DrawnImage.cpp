@@ -1,6 +1,8 @@
 #include "DrawnImage.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 
 QImage DrawnImage::atSize(const QImage& picture, const QSize& size, qreal ratio)
 {
@@ -15,10 +17,34 @@ QImage DrawnImage::atSize(const QImage& picture, const QSize& size, qreal ratio)
     return kept;
 }
 
-void DrawnImage::draw(QPainter& p, const QRect& target, const QImage& kept)
+QList<QImage> DrawnImage::atOtherRatios(const QImage& picture, const QSize& size, qreal ratio)
 {
-    if (kept.deviceIndependentSize() == QSizeF(target.size()))
-        p.drawImage(target.topLeft(), kept);
+    QList<QImage> others;
+    if (picture.isNull() || size.isEmpty())
+        return others;
+    QList<qreal> done{ratio};
+    for (const QScreen* s : QGuiApplication::screens()) {
+        const qreal r = s->devicePixelRatio();
+        if (!done.contains(r)) {
+            done.append(r);
+            others.append(atSize(picture, size, r));
+        }
+    }
+    return others;
+}
+
+void DrawnImage::draw(QPainter& p, const QRect& target, const QImage& kept, const QList<QImage>& others)
+{
+    const qreal ratio = p.device()->devicePixelRatioF();
+    const QImage* shown = &kept;
+    for (const QImage& o : others) {
+        if (shown->devicePixelRatio() == ratio)
+            break;
+        if (o.devicePixelRatio() == ratio || o.devicePixelRatio() > shown->devicePixelRatio())
+            shown = &o;
+    }
+    if (shown->deviceIndependentSize() == QSizeF(target.size()))
+        p.drawImage(target.topLeft(), *shown);
     else
-        p.drawImage(target, kept);
+        p.drawImage(target, *shown);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QSize>
 
 class QPainter;
@@ -13,6 +14,12 @@ class QRect;
 namespace DrawnImage {
 QImage atSize(const QImage& picture, const QSize& size, qreal ratio);
 
-// Draws a kept image over `target`, scaled only if the view's size has changed since.
-void draw(QPainter& p, const QRect& target, const QImage& kept);
+// The same for every other device pixel ratio among the screens, so that a view moved to a
+// screen of another ratio draws the picture as it would be drawn there. Empty when all screens
+// have `ratio`.
+QList<QImage> atOtherRatios(const QImage& picture, const QSize& size, qreal ratio);
+
+// Draws over `target` the kept image (`kept` or one of `others`) of the painter's device pixel
+// ratio, or the finest one if none has it; scaled only if the view's size has changed since.
+void draw(QPainter& p, const QRect& target, const QImage& kept, const QList<QImage>& others = {});
 }

@@ -22,8 +22,10 @@ void NeighborView::setImage(QImage& frame)
     QImage expanded = frame.convertToFormat(QImage::Format_RGB32);
     ColourBands::of(expanded).storeIn(*this);
     display = QImage();
+    displayElsewhere.clear();
     filterOnScreen(expanded);   // detached from the frame by the first pixel written
     display = DrawnImage::atSize(expanded, size(), devicePixelRatioF());
+    displayElsewhere = DrawnImage::atOtherRatios(expanded, size(), devicePixelRatioF());
     expanded = QImage();
     redraw();
 }
@@ -54,7 +56,7 @@ void NeighborView::redraw()
 void NeighborView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    DrawnImage::draw(p, rect(), display);
+    DrawnImage::draw(p, rect(), display, displayElsewhere);
     p.setPen(Qt::red);
     p.drawText(80, 60, QString::number(index));
     if (index == 18)

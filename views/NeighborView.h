@@ -18,6 +18,7 @@ public:
 
     int index = 0;              // the tile's number, written by the neighbour window
     QImage display;             // the last frame contrast-expanded, kept at the tile's size
+    QList<QImage> displayElsewhere;     // the same for the screens of other pixel ratios
     int rangeR = 1;
     int rangeB = 1;
     int rangeG = 1;

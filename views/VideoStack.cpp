@@ -15,6 +15,7 @@ void VideoStack::addImage(QImage& frame)
     // kept at the view's size: a stack of 120 levels holds 120 view-sized pictures whatever
     // size the host sends.
     images.append(DrawnImage::atSize(frame, size(), devicePixelRatioF()));
+    elsewhere.append(DrawnImage::atOtherRatios(frame, size(), devicePixelRatioF()));
     displayImage(int(images.size()) - 1);
 }
 
@@ -29,6 +30,7 @@ void VideoStack::displayImage(int i)
 void VideoStack::clearImages()
 {
     images.clear();
+    elsewhere.clear();
     current = -1;
 }
 
@@ -42,5 +44,5 @@ void VideoStack::paintEvent(QPaintEvent*)
     if (current < 0 || current >= images.size())
         return;
     QPainter p(this);
-    DrawnImage::draw(p, rect(), images.at(current));
+    DrawnImage::draw(p, rect(), images.at(current), elsewhere.value(current));
 }

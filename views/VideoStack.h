@@ -18,6 +18,7 @@ public:
     void redraw();
 
     QVector<QImage> images;     // each frame as drawn at the view's size
+    QVector<QList<QImage>> elsewhere;   // images[i] for the screens of other pixel ratios
     int current = -1;           // the frame shown; -1 = none
 
 public slots:
