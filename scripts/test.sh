@@ -34,6 +34,11 @@ mkdir -p "$corpus/seeds"
 printf 'x$x#x^x\n%.0s' $(seq 8192) > "$corpus/seeds/markers-in-lines"
 # A schedule of more lines than its table takes: the rows stay within their bound.
 printf '1\n%.0s' $(seq 12000) > "$corpus/seeds/schedule-flood"
+# Host markup nested to its bounds and far past them: tables, then other elements, then text.
+for depth in 6 40; do
+  { printf '<table><tr><td>%.0s' $(seq $depth); printf '<div><b>%.0s' $(seq $depth); printf 'x%.0s' $(seq $((depth * 200))); } \
+    > "$corpus/seeds/markup-nested-$depth"
+done
 fuzzed=0
 for f in build-fuzz/tests/fuzz/fuzz_*; do
   [ -f "$f" ] && [ -x "$f" ] || continue
