@@ -4,6 +4,7 @@
 // the scheduling dialogs that are open, and a logged-in log-in dialog.
 #include "BoxCloser.h"
 #include "Clock.h"
+#include "HeldTimer.h"
 #include "LoginHelpers.h"
 #include "ReserveTimeWin.h"
 
@@ -49,10 +50,12 @@ inline void deleteDialogs()
     qDeleteAll(openDialogs());
 }
 
-// A log-in dialog that has logged in to the host and finished its control-window sweep.
+// A log-in dialog that has logged in to the host and finished its control-window sweep. Its
+// watch is held: the test ticks it.
 inline ScopeBrowser* loggedIn(TestHost& host, const QString& login, const QString& password)
 {
     auto* b = new ScopeBrowser;
+    HeldTimer::hold(b->watch());
     fillLogin(*b, host, login, password);
     b->connectToServer->click();
     const int scopes = int(host->world().scopes.size());

@@ -284,15 +284,21 @@ void TestReserveTimeWin::busyRequests()
     // The ticket arrives while the schedule is still downloading: the reservation goes out
     // once the schedule has been handled, instead of being dropped.
     QTRY_COMPARE(t.host->count("iserv:getschd"), 1);      // the reload after the booking
-    QTest::qWait(100);
+    QTRY_COMPARE(t.d->scopeLabel->text(), QStringLiteral("Schedule for Scope: handsome"));
     t.host->clearLog();
     t.host->scriptReply("iserv:sticket", 200, "+OK 1c0ffee\n");
-    t.host->scriptReply("iserv:getschd", 200, "1700000000 600\n", 400);
+    bool downloaded = false;            // the download is held until then
+    t.host->script("iserv:getschd", [&downloaded](const HostRequest&) {
+        HostReply r = HostReply::text("1700000000 600\n");
+        r.ready = [&downloaded](HostReply&) { return downloaded; };
+        return r;
+    });
     t.d->refreshBtn_clicked();
     t.d->reserveBtn->click();
     QTRY_COMPARE(t.host->count("iserv:sticket"), 1);
     QTest::qWait(100);
     QCOMPARE(t.host->count("iserv:schdt"), 0);
+    downloaded = true;
     QVERIFY(t.boxes.waitFor(2));
     QCOMPARE(t.boxes.seen.last().title, QStringLiteral("Scheduling Successful"));
     QStringList routes;

@@ -157,39 +157,74 @@ void TestScheduling::closedDialogsGoAway()
     QCOMPARE(boxes.titles(), QStringList(50, QStringLiteral("Kelvry Control Time")));
 
     // A booking on its way when the dialog is closed still reaches the watch. The dialog stays
-    // hidden until the reply, shows its outcome, a refusal or a grant, and then goes.
-    for (const QByteArray& reply : {QByteArray("-C"), QByteArray("+OK 600 1800\n")}) {
+    // hidden until the reply, shows its outcome, a refusal or a grant, and then goes. With the
+    // refusal, a schedule download ends while the box is open: it shows nothing, failed or not,
+    // and leaves the dialog to its box. Replies are held until their moment: the booking's until
+    // the dialog is closed, the download's until the box is open.
+    bool closedYet = false;
+    bool boxOpen = false;
+    struct Booking
+    {
+        QByteArray reply;
+        int download;           // the status of the download started before the close; 0: none
+    };
+    for (const Booking& booking : {Booking{"-C", 200}, Booking{"-C", 500}, Booking{"+OK 600 1800\n", 0}}) {
+        const QByteArray reply = booking.reply;
+        const int download = booking.download;
         ReserveTimeWin* d = openScheduling(b.get(), rowOf(*b, "dark"));
         QVERIFY(d);
-        QTRY_COMPARE(d->scopeLabel->text(), QStringLiteral("Schedule for Scope: dark"));
-        host->scriptReply("iserv:schdt", 200, reply, 300);
+        const QString title = QStringLiteral("Schedule for Scope: dark");
+        QTRY_COMPARE(d->scopeLabel->text(), title);
+        closedYet = boxOpen = false;
+        const auto held = [](const QByteArray& body, int status, const bool& until) {
+            return [body, status, &until](const HostRequest&) {
+                HostReply r = HostReply::text(body);
+                r.status = status;
+                r.ready = [&until](HostReply&) { return until; };
+                return r;
+            };
+        };
+        host->script("iserv:schdt", held(reply, 200, closedYet));
+        const int tickets = host->count("iserv:sticket");
+        const int bookings = host->count("iserv:schdt");
         const int seen = int(boxes.seen.size());
         QPointer<ReserveTimeWin> gone(d);
-        // With the refusal, a schedule download ends while the box is open and leaves it open.
-        const bool downloading = !reply.startsWith('+');
         bool hiddenUnderBox = false;
         bool keptUnderBox = false;
+        bool downloadHandled = false;
+        QStringList underBox;
         boxes.onBox = [&](const BoxCloser::Box&) {
             hiddenUnderBox = gone && !gone->isVisible();
-            QTest::qWait(downloading ? 500 : 0);
+            if (download) {
+                BoxCloser nested;           // this box's closer waits below us
+                boxOpen = true;
+                downloadHandled = QTest::qWaitFor([&] { return !gone || gone->scopeLabel->text() == title; }, 5000);
+                underBox = nested.titles();
+            }
             keptUnderBox = !gone.isNull();
         };
         d->reserveBtn->click();
-        QTRY_COMPARE(host->count("iserv:sticket"), reply.startsWith('+') ? 2 : 1);
-        if (downloading) {
-            QTRY_COMPARE(host->count("iserv:schdt"), 1);
-            host->scriptReply("iserv:getschd", 200, "", 600);
+        QTRY_COMPARE_WITH_TIMEOUT(host->count("iserv:sticket"), tickets + 1, 5000);
+        if (download) {
+            QTRY_COMPARE_WITH_TIMEOUT(host->count("iserv:schdt"), bookings + 1, 5000);
+            host->script("iserv:getschd", held("", download, boxOpen));
             d->refreshBtn->click();
         }
         d->cancelButton->click();
         QVERIFY(gone && !gone->isVisible());
+        closedYet = true;
         QTRY_VERIFY_WITH_TIMEOUT(!gone, 5000);
         QTest::qWait(50);
         boxes.onBox = {};
+        host->clearScripts();
         QCOMPARE(boxes.seen.size(), seen + 1);
         QCOMPARE(boxes.seen.last().title,
                  reply.startsWith('+') ? QStringLiteral("Scheduling Successful") : QStringLiteral("Scheduling Problem"));
         QVERIFY(hiddenUnderBox && keptUnderBox);
+        if (download) {
+            QVERIFY(downloadHandled);
+            QCOMPARE(underBox, QStringList());
+        }
     }
     const ScopeTimer* booked = b->timerFor(QStringLiteral("dark"));
     QVERIFY(booked && booked->start == T0 + 600 && booked->end == T0 + 2400);

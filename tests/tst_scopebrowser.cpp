@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "Auth.h"
 #include "BoxCloser.h"
+#include "HeldTimer.h"
 #include "RawPeer.h"
 #include "LoginHelpers.h"
 #include "ReserveTimeWin.h"
@@ -26,12 +27,14 @@ namespace {
 const QString signUp = QStringLiteral("\n\nTo sign up for a free account, please visit the\nKelvry website at ")
     + QStringLiteral(BROLT_WEBSITE);
 
-// The log-in dialog on a test host, with its message boxes recorded.
+// The log-in dialog on a test host, with its message boxes recorded. Its watch is held: a tick
+// comes only from the test.
 struct Dialog
 {
     TestHost host;
     ScopeBrowser b;
     BoxCloser boxes;
+    Dialog() { HeldTimer::hold(b.watch()); }
     bool connect() { return connectAndSweep(b, host); }
     // "Connect" or "Refresh", then the list is in.
     bool refresh()
@@ -65,6 +68,7 @@ struct Start
     BoxCloser boxes;
     OpenedSessions sessions;
     QPointer<ScopeBrowser> b = new ScopeBrowser;
+    Start() { HeldTimer::hold(b->watch()); }        // ticks come from the test
     ~Start() { delete b; }
     bool connect() { return connectAndSweep(*b, host); }
 };
@@ -739,7 +743,17 @@ void TestScopeBrowser::hiddenDialogShowsNothing()
     s.host->scriptReply("iserv:ticket", 200, "+OK 1c0ffee");
     QVERIFY(s.connect());
     s.b->show();
-    s.host->scriptReply("iserv:cck", 200, "1700000000\n", 500);
+    // The late replies are held until the dialog is hidden.
+    bool hidden = false;
+    const auto heldReply = [&hidden](int status, const QByteArray& body) {
+        return [&hidden, status, body](const HostRequest&) {
+            HostReply r = HostReply::text(body);
+            r.status = status;
+            r.ready = [&hidden](HostReply&) { return hidden; };
+            return r;
+        };
+    };
+    s.host->script("iserv:cck", heldReply(200, "1700000000\n"));
     s.b->schedButton->click();              // after its box, the clock request
     QStringList late;
     s.boxes.onBox = [&](const BoxCloser::Box& box) {
@@ -747,13 +761,14 @@ void TestScopeBrowser::hiddenDialogShowsNothing()
             return;
         BoxCloser closer;                   // this box's closer runs below us
         for (const char* route : {"iserv:i", "iserv:checkauth", "iserv:cwt"})
-            s.host->scriptReply(route, 500, "", 300);
+            s.host->script(route, heldReply(500, ""));
         s.b->startsession();
         s.b->connectToServer->click();
         s.b->checkAuth();
         s.b->initTimers();
         QVERIFY(QTest::qWaitFor([&] { return !s.sessions.seen.isEmpty(); }, 5000));
         QVERIFY(s.b && !s.b->isVisible());
+        hidden = true;
         s.b->startSchedTimerFor(QStringLiteral("tall"), -60, 600);
         QVERIFY(!s.b->watch().isActive());
         QTest::qWait(600);

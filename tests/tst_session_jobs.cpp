@@ -200,7 +200,12 @@ void TestSessionJobs::filteredJob()
 void TestSessionJobs::libraryFilteredJob()
 {
     SessionFixture f(QStringLiteral("tall"), QStringLiteral("library"), QStringLiteral("library"));
-    f.host->setDelay(QStringLiteral("iserv:cj"), 400);
+    bool answer = false;            // the job request's reply is held until then
+    f.host->script(QStringLiteral("iserv:cj"), [&answer](const HostRequest&) {
+        HostReply r = HostReply::text("+OK");
+        r.ready = [&answer](HostReply&) { return answer; };
+        return r;
+    });
     QVERIFY(f.openAndSettle());
     Session* s = f.session;
     QTemporaryDir dir;
@@ -224,6 +229,7 @@ void TestSessionJobs::libraryFilteredJob()
     QCOMPARE(boxes.seen[0].title, QStringLiteral("Job waiting."));
     QVERIFY(QFile::exists(dir.path() + "/jobs/local"));
     QVERIFY(QFile::exists(dir.path() + "/bad_lib/local"));
+    answer = true;
     QVERIFY(QTest::qWaitFor([&] { return !s->createJobConn.isBusy(); }, 5000));
     QCOMPARE(f.host->count(QStringLiteral("iserv:cj")), 1);
     QCOMPARE(f.host->count(QStringLiteral("iserv:cjf")), 0);

@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "BoxCloser.h"
 #include "Clock.h"
+#include "HeldTimer.h"
 #include "LoginHelpers.h"
 
 #include <QDateTime>
@@ -18,13 +19,14 @@ struct FakeClock
 };
 
 // A host on the fake clock whose microscopes (tall, handsome, dark) hold only the bookings
-// given, and the log-in dialog watching it.
+// given, and the log-in dialog watching it. The watch's timer is held: every tick is the test's.
 struct Watch
 {
     FakeClock clock;
     TestHost host;
     ScopeBrowser b;
     BoxCloser boxes;
+    Watch() { HeldTimer::hold(b.watch()); }
 
     struct Booking { int scope; qint64 from, length; };    // `from` relative to now
     bool start(const QList<Booking>& bookings)
@@ -231,22 +233,27 @@ void TestWatch::bookingsTakenIn()
 
 void TestWatch::realTimerWindow()
 {
-    // End to end with the real clock and the one-second timer: a slot on "dark" that opens two
-    // seconds after the sweep and lasts three.
+    // End to end with the one-second timer, on a clock the test moves: a slot on "dark" that
+    // opens two seconds after the sweep and lasts three. The ticks are the timer's own.
+    FakeClock clock;
     TestHost host;
-    host->world().scopes[2].schedule.append({"guest", QDateTime::currentSecsSinceEpoch() + 2, 3});
+    host->world().clock = [&clock] { return clock.t; };
+    host->world().scopes[2].schedule.append({"guest", clock.t + 2, 3});
     ScopeBrowser b;
     BoxCloser boxes;
     QVERIFY(connectAndSweep(b, host));
+    QVERIFY(b.watch().isActive());
     b.scopeListBox->setCurrentRow(2);
     QVERIFY(!b.beginButton->isEnabled());
-    QVERIFY(boxes.waitFor(1, 6000));
+    clock.t += 2;
+    QVERIFY(boxes.waitFor(1, 10000));
     QCOMPARE(boxes.seen[0].text, QStringLiteral("\nYou can now control the microscope: dark"));
-    QTRY_VERIFY_WITH_TIMEOUT(!b.isListing() && b.beginButton->isEnabled(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!b.isListing() && b.beginButton->isEnabled(), 10000);
 
     // At the end of the window the button goes off on that row.
-    QTRY_VERIFY_WITH_TIMEOUT(!b.beginButton->isEnabled(), 6000);
-    QTRY_VERIFY(!b.isListing());
+    clock.t += 3;
+    QTRY_VERIFY_WITH_TIMEOUT(!b.beginButton->isEnabled(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!b.isListing(), 10000);
     QCOMPARE(b.scopeListBox->currentRow(), 2);
     QVERIFY(!b.beginButton->isEnabled());
     QCOMPARE(boxes.seen.size(), 1);

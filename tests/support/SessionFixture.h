@@ -2,6 +2,7 @@
 
 // A control window begun against a simulated host the way the log-in dialog's session start
 // begins one (header-only: test executables link the control window's library themselves).
+#include "HeldTimer.h"
 #include "HighResPreview.h"
 #include "LowResPreview.h"
 #include "NeighborVideo.h"
@@ -69,10 +70,14 @@ struct SessionFixture
     SessionFixture(const SessionFixture&) = delete;
     SessionFixture& operator=(const SessionFixture&) = delete;
 
-    // A parentless window, shown, then begun: what the session start does.
+    // A parentless window, shown, then begun: what the session start does. Its countdown is
+    // held: the timer starts as the first remaining-time reply starts it, but each second comes
+    // from the test (the timer's timeout), so no tick falls between a test's steps.
     Session* open()
     {
         session = Session::openSession(info);
+        if (session)
+            HeldTimer::hold(session->controlTimer);
         return session;
     }
 
