@@ -64,7 +64,7 @@ bool exitAfterNeighbours(QApplication& app)
     if (!connectAndSweep(*browser, host))
         return fail("no microscope list");
     browser->reserveButton->click();
-    if (!boxes.waitFor(1, 10000) || !QTest::qWaitFor([&] { return browser->beginButton->isEnabled(); }, 10000))
+    if (!boxes.waitFor(1, 30000) || !QTest::qWaitFor([&] { return browser->beginButton->isEnabled(); }, 30000))
         return fail("no control time");
     browser->beginButton->click();
     if (!QTest::qWaitFor([&] {
@@ -72,13 +72,13 @@ bool exitAfterNeighbours(QApplication& app)
                 if (auto* s = qobject_cast<Session*>(w); s && s->isVisible())
                     session = s;
             return session && !browser;
-        }, 10000))
+        }, 30000))
         return fail("no control window");
     QPointer<VideoWindow> video = session->videoWindow.data();
     QPointer<NeighborVideo> neighbours = session->neighborVideo.data();
     session->neighborButton->click();
     if (!QTest::qWaitFor([&] { return !neighbours->tile(1)->display.isNull() && session->neighborButton->isEnabled(); },
-                         20000))
+                         120000))
         return fail("no neighbour mosaic");
 
     const auto quitting = QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);

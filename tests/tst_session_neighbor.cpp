@@ -86,7 +86,7 @@ void TestSessionNeighbor::mosaicAndCalibrationLoop()
     QVERIFY(QTest::qWaitFor([&] { return s->neighborIndex < 30; }, 30000));
     s->neighborButton->setEnabled(true);
     s->neighborButton->click();
-    QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 120000));
 
     // 36 blocking moves in reading order over 5 x 7 fields of 5120 x 3840, then the centre.
     const auto moves = f.host->requests(QStringLiteral("iserv:m"));
