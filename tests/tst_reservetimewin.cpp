@@ -215,6 +215,8 @@ void TestReserveTimeWin::reservationReplies()
         t.host->clearLog();
         done.clear();
         const BoxCloser::Box box = reserve(*t.d, t.boxes);
+        if (c.reload)       // after the box
+            QTRY_COMPARE(t.host->count("iserv:getschd"), 1);
         QTest::qWait(100);
         QVERIFY2(box.title == c.title && box.text == c.text, c.reply.constData());
         QCOMPARE(done.count(), c.booked ? 1 : 0);
