@@ -16,11 +16,21 @@
 
 namespace {
 
-// A program that does not end would be stopped here and fail.
-void stopAfter(QApplication& app, int ms)
+// A program that does not end would be stopped here and fail. The guard ends with its scope, so
+// it never stops a later event loop.
+struct StopAfter
 {
-    QTimer::singleShot(ms, &app, [] { std::fprintf(stderr, "event loop did not end\n"); QCoreApplication::exit(3); });
-}
+    QTimer timer;
+    explicit StopAfter(int ms)
+    {
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [] {
+            std::fprintf(stderr, "event loop did not end\n");
+            QCoreApplication::exit(3);
+        });
+        timer.start(ms);
+    }
+};
 
 bool exitFromLogIn(QApplication& app)
 {
@@ -33,7 +43,7 @@ bool exitFromLogIn(QApplication& app)
         clicked = true;
         browser->cancelButton->click();
     });
-    stopAfter(app, 10000);
+    const StopAfter guard(30000);
     const int rc = app.exec();
     QObject::disconnect(quitting);
     const bool hidden = !browser->isVisible();
@@ -92,7 +102,7 @@ bool exitAfterNeighbours(QApplication& app)
         leftOpen = neighbours && neighbours->isVisible() && !session->isVisible() && video && !video->isVisible();
         neighbours->close();
     });
-    stopAfter(app, 10000);
+    const StopAfter guard(30000);
     const int rc = app.exec();
     QObject::disconnect(quitting);
 
