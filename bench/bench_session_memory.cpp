@@ -7,9 +7,19 @@
 //   PointListAtCap  the slide view of a control window gets a red point list just under the
 //                 64 MiB reply cap (this program serves it as a host process of its own): the
 //                 time to the dots, the longest time the event loop was blocked, and VmHWM.
+//   Picture:<kind>:<view>  the whole session at 640 x 480 with one kind of picture answered by
+//                 a host of this program for every picture of one view: the overview, the
+//                 slide, the video frames, the insets or the tiles (or, for Trailing, all five).
+//                 Kinds: Plain5792 (5792 x 5792 baseline, about 12.7 MB), Progressive444
+//                 (5792 x 5792 progressive without subsampling, about 22 MB), CmykComments
+//                 (5792 x 5792 progressive CMYK after 63 MiB of comment segments),
+//                 InsetComments (168 x 140 after 63 MiB of comment segments), Trailing (each
+//                 picture as usual followed by 63 MiB after its end marker).
 // The host's pictures are not counted: it runs in another process.
 #include "BoxCloser.h"
 #include "HighResPreview.h"
+#include "ImageRoutes.h"
+#include "JpegSynth.h"
 #include "LowResPreview.h"
 #include "NeighborVideo.h"
 #include "PeakMemory.h"
@@ -41,7 +51,8 @@
 
 namespace {
 
-constexpr int Wait = 120000;
+// One step may take minutes when every picture of a view is a slow one.
+constexpr int Wait = 600000;
 
 void report(const char* step)
 {
@@ -53,6 +64,9 @@ struct Walk
 {
     QString hostField;
     bool mosaic1280 = false;
+    // The host's overview or slide picture may be refused: the session starts once both
+    // requests have ended.
+    bool picturesMayFail = false;
     int levels = 15;
     BoxCloser boxes;
     QPointer<ScopeBrowser> browser;
@@ -134,7 +148,11 @@ struct Walk
         if (!click(b->beginButton) || !QTest::qWaitFor([] { return shownWindow<Session>(); }, Wait))
             return fail("control window");
         s = shownWindow<Session>();
-        if (!QTest::qWaitFor([this] { return !s->lowRes->image.isNull() && !s->highRes->pixmap.isNull(); }, Wait)
+        const auto ended = [](MyWebJPEG& j) { return j.request()->finalState() >= MyHTTP::StDone; };
+        if (!QTest::qWaitFor([this, ended] {
+                return picturesMayFail ? ended(s->lowRes->jpeg) && ended(s->highRes->jpeg)
+                                       : !s->lowRes->image.isNull() && !s->highRes->pixmap.isNull();
+            }, Wait)
             || !waitControls() || !waitSlide())
             return fail("session start");
         report("control_window");
@@ -234,6 +252,106 @@ int servePointList()
     return QCoreApplication::exec();
 }
 
+// The picture kinds and views of the Picture scenarios.
+const char* const PictureKinds[] = {"Plain5792", "Progressive444", "CmykComments", "InsetComments"};
+const char* const PictureViews[] = {"overview", "slide", "video", "insets", "tiles"};
+
+QByteArray pictureOfKind(const QString& kind)
+{
+    constexpr qint64 Comments = qint64(63) << 20;
+    const auto level = [](int c, int bx, int by) { return (bx / 32 * 3 + by / 32 * 5 + c * 40) % 256; };
+    if (kind == QLatin1String("Plain5792")) {
+        QImage big(5792, 5792, QImage::Format_RGB32);
+        quint32 seed = 1;
+        for (int y = 0; y < big.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(big.scanLine(y));
+            for (int x = 0; x < big.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                const int n = int(seed >> 24) % 42;
+                line[x] = qRgb(((x / 50) * 2 + n) % 256, ((y / 50) * 2 + n) % 256, (((x + y) / 100) * 3 + n) % 256);
+            }
+        }
+        return ImageRoutes::jpeg(big, 85);
+    }
+    JpegSynth::Spec spec;
+    spec.level = level;
+    if (kind == QLatin1String("Progressive444")) {
+        spec.width = spec.height = 5792;
+        spec.progressive = true;
+        spec.acTerms = 15;
+        return JpegSynth::write(spec);
+    }
+    if (kind == QLatin1String("CmykComments")) {
+        spec.width = spec.height = 5792;
+        spec.components = 4;
+        spec.progressive = true;
+        spec.afterSoi = JpegSynth::comments(Comments);
+        return JpegSynth::write(spec);
+    }
+    if (kind == QLatin1String("InsetComments")) {
+        QImage inset(168, 140, QImage::Format_RGB32);
+        for (int y = 0; y < inset.height(); ++y)
+            for (int x = 0; x < inset.width(); ++x)
+                inset.setPixel(x, y, qRgb(x, y, (x + y) % 256));
+        return JpegSynth::insertAfterSoi(ImageRoutes::jpeg(inset, 85), JpegSynth::comments(Comments));
+    }
+    return {};
+}
+
+// A host whose pictures of one view ("overview", "slide", "video", "insets", "tiles") are all
+// one picture of a kind; with the kind "Trailing", every picture of every view is as usual
+// followed by 63 MiB after its end marker.
+int servePictures(const QString& kind, const QString& view)
+{
+    SimHost host;
+    World& w = host.world();
+    const bool trailing = kind == QLatin1String("Trailing");
+    const QByteArray picture = trailing ? QByteArray() : pictureOfKind(kind);
+    const QByteArray tail = trailing ? QByteArray(qint64(63) << 20, 'x') : QByteArray();
+    const auto answer = [&](bool ours, const QByteArray& usual) {
+        if (trailing)
+            return HostReply::jpeg(usual + tail);
+        return HostReply::jpeg(ours ? picture : usual);
+    };
+    for (const bool whole : {false, true})
+        host.script(whole ? QStringLiteral("/whole_slides/") : QStringLiteral("/small_slides/"),
+                    [&w, &view, whole, answer, trailing](const HostRequest& r) {
+                        const bool ours = view == QLatin1String(whole ? "slide" : "overview");
+                        const auto slide = w.slide(r.rest);
+                        if (!slide)
+                            return HostReply::notFound();
+                        return answer(ours, ours && !trailing ? QByteArray() : ImageRoutes::slideFile(*slide, whole));
+                    });
+    host.script(QStringLiteral("iserv:p"), [&host, &w, &view, answer, trailing](const HostRequest& r) {
+        const bool inset = r.value(QStringLiteral("inset")) == QLatin1String("1");
+        // A tile is the first frame after a move with "b=y".
+        bool tile = false;
+        const auto& log = host.log();
+        for (qsizetype i = log.size() - 1; !inset && i >= 0; --i) {
+            if (log[i].route == QLatin1String("iserv:p"))
+                break;
+            if (log[i].route == QLatin1String("iserv:m")) {
+                tile = log[i].value(QStringLiteral("b")) == QLatin1String("y");
+                break;
+            }
+        }
+        const QString kindOfFrame = inset ? QStringLiteral("insets") : tile ? QStringLiteral("tiles") : QStringLiteral("video");
+        const bool ours = view == kindOfFrame;
+        if (ours && !trailing)
+            return answer(true, QByteArray());
+        QRect box(r.value(QStringLiteral("x")).toInt(), r.value(QStringLiteral("y")).toInt(),
+                  SlideGeometry::kInsetWidth, SlideGeometry::kInsetHeight);
+        const QImage frame = ImageRoutes::videoFrame(w, r.value(QStringLiteral("s")),
+                                                     r.value(QStringLiteral("ps")).toInt(), inset ? &box : nullptr);
+        return frame.isNull() ? HostReply::notFound() : answer(false, ImageRoutes::jpeg(frame));
+    });
+    if (!host.listen(0))
+        return 1;
+    std::printf("brolt-simhost listening on %s\n", qPrintable(host.hostField()));
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
 // The slide view of a begun control window switched to slide lists, then the slide shown again.
 bool pointListAtCap(const QString& hostField)
 {
@@ -298,6 +416,11 @@ int runScenario(const QString& scenario, const QString& hostPath)
         program = QCoreApplication::applicationFilePath();
         hostArgs = QStringList{QStringLiteral("--serve-point-list")};
     }
+    const bool pictures = scenario.startsWith(QLatin1String("Picture:"));
+    if (pictures) {
+        program = QCoreApplication::applicationFilePath();
+        hostArgs = QStringList{QStringLiteral("--serve-pictures=") + scenario.mid(8)};
+    }
     QProcess host;
     host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     host.start(program, hostArgs);
@@ -322,6 +445,7 @@ int runScenario(const QString& scenario, const QString& hostPath)
     Walk walk;
     walk.hostField = field;
     walk.mosaic1280 = scenario == QLatin1String("Mosaic1280");
+    walk.picturesMayFail = pictures;
     walk.levels = scenario == QLatin1String("HugePictures") ? 120 : 15;
     const bool ok = walk.run();
     host.kill();
@@ -372,9 +496,21 @@ void BM_PointListAtCap(benchmark::State& state) { runChild(state, "PointListAtCa
 BENCHMARK(BM_HugePictures)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_PointListAtCap)->Iterations(1)->Unit(benchmark::kSecond);
 
+std::vector<std::string> pictureScenarios()
+{
+    std::vector<std::string> out;
+    for (const char* kind : PictureKinds)
+        for (const char* view : PictureViews)
+            out.push_back(std::string("Picture:") + kind + ":" + view);
+    out.push_back("Picture:Trailing:all");
+    return out;
+}
+
 void printSteps()
 {
     for (const auto& [scenario, steps] : results) {
+        if (scenario.rfind("Picture:", 0) == 0)
+            continue;
         std::printf("\n%s: VmHWM after each step (MiB)\n", scenario.c_str());
         for (const auto& [step, mib] : steps)
             std::printf("  %-16s %8.1f\n", step.c_str(), mib);
@@ -389,6 +525,29 @@ void printSteps()
         std::printf(", PointListAtCap %.1f (<= 300) with the event loop blocked %.0f ms at most (<= 1000)",
                     last("PointListAtCap"), times["longest_block_ms"]);
     std::printf("\n");
+
+    bool anyPicture = false;
+    for (const auto& [scenario, steps] : results)
+        anyPicture = anyPicture || scenario.rfind("Picture:", 0) == 0;
+    if (!anyPicture)
+        return;
+    std::printf("\nPictures: VmHWM (MiB, <= 400) when every picture of a view is of one kind\n  %-16s", "");
+    for (const char* view : PictureViews)
+        std::printf(" %9s", view);
+    std::printf("\n");
+    for (const char* kind : PictureKinds) {
+        std::printf("  %-16s", kind);
+        for (const char* view : PictureViews) {
+            const std::string name = std::string("Picture:") + kind + ":" + view;
+            if (results.count(name))
+                std::printf(" %9.1f", last(name.c_str()));
+            else
+                std::printf(" %9s", "-");
+        }
+        std::printf("\n");
+    }
+    if (results.count("Picture:Trailing:all"))
+        std::printf("  %-16s all five %.1f\n", "Trailing", last("Picture:Trailing:all"));
 }
 
 } // namespace
@@ -402,6 +561,13 @@ int main(int argc, char** argv)
             return servePointList();
         }
     for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]).rfind("--serve-pictures=", 0) == 0) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            QGuiApplication app(argc, argv);
+            const QStringList what = QString::fromLatin1(argv[i] + 17).split(QLatin1Char(':'));
+            return servePictures(what.value(0), what.value(1));
+        }
+    for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]).rfind("--scenario=", 0) == 0) {
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
                 qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -412,6 +578,11 @@ int main(int argc, char** argv)
         }
     QCoreApplication app(argc, argv);
     self = QCoreApplication::applicationFilePath().toStdString();
+    static const std::vector<std::string> pictures = pictureScenarios();
+    for (const std::string& name : pictures)
+        benchmark::RegisterBenchmark(("BM_" + name).c_str(), [&name](benchmark::State& state) {
+            runChild(state, name.c_str());
+        })->Iterations(1)->Unit(benchmark::kSecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
