@@ -127,6 +127,20 @@ void MyHTTP::fetch()
     connect(r, &QNetworkReply::finished, this, &MyHTTP::opComplete);
 }
 
+void MyHTTP::trimBuffer()
+{
+    if (busy || capacity <= KeptCapacity)
+        return;
+    char* small = static_cast<char*>(std::malloc(256));
+    if (!small)
+        return;
+    std::free(buffer);
+    buffer = small;
+    capacity = 256;
+    m_length = 0;
+    buffer[0] = 0;
+}
+
 char* MyHTTP::room(int n)
 {
     if (overflow || qint64(m_length) + n >= MaxReply) {

@@ -36,6 +36,15 @@ public:
     int finalState() const { return state; }
     int bufferCapacity() const { return capacity; }
 
+    // A buffer grown past this for a large reply is given back by trimBuffer(). One of this size
+    // is kept: given back and grown again for every reply (video frames, tiles), it would
+    // scatter the heap with more than it saves.
+    static constexpr int KeptCapacity = 16 * 1024 * 1024;
+    // Gives back a buffer grown past KeptCapacity, with the last reply's bytes (length() is
+    // then 0), so that a large reply holds no memory until the object's next transfer. Does
+    // nothing while a transfer runs. For owners that read the reply only inside done().
+    void trimBuffer();
+
     // The received bytes as a NUL-terminated copy: what reply parsers read.
     QByteArray reply() const { return QByteArray(buffer, m_length); }
 

@@ -10,9 +10,11 @@ class MyHTTP;
 // Fetches a JPEG through its own MyHTTP and hands it on as an image (mode 1) or a pixmap (mode 0).
 // Every successful transfer gives exactly one picture signal. A reply that is not a whole JPEG
 // (it does not decode, or its data ends before the image's end marker), or whose header gives
-// a picture larger than MaxPictureBytes, is handed on as a null picture. The fetcher keeps no
-// picture: a receiver that needs it keeps its own (shared) copy. A failed transfer gives
-// failed() instead.
+// a picture that takes more than MaxDecodeBytes to decode, is handed on as a null picture.
+// Comment and metadata segments never reach the decoder (JpegSegments), so the picture carries
+// no text from the host. The fetcher keeps no picture, and a reply's buffer above a few MiB is
+// given back once the picture is handed on: a receiver that needs the picture keeps its own
+// (shared) copy. A failed transfer gives failed() instead.
 class MyWebJPEG : public QObject
 {
     Q_OBJECT
@@ -30,9 +32,11 @@ public:
     // data followed by the end of image (trailing bytes after it are allowed).
     static bool isComplete(const uchar* data, int size);
 
-    // The largest decoded picture (32-bit pixels) that a reply may give; read from the header.
-    static constexpr qint64 MaxPictureBytes = qint64(128) << 20;
-    // Decodes whole JPEG bytes, refusing from the header a picture above MaxPictureBytes.
+    // The most memory the decode of one reply may take: the picture at 32 bits a pixel and,
+    // for a picture coded in several scans, the coefficients the decoder holds for them all.
+    // Read from the header, before anything is decoded.
+    static constexpr qint64 MaxDecodeBytes = qint64(128) << 20;
+    // Decodes whole JPEG bytes, refusing from the header a picture above MaxDecodeBytes.
     static QImage decode(const uchar* data, int size);
 
 public slots:

@@ -1,10 +1,12 @@
 // JPEG fetcher: one picture signal per successful transfer, none on failure, both modes.
+#include "JpegSynth.h"
 #include "MyHTTP.h"
 #include "MyWebJPEG.h"
 #include "TestHost.h"
 #include "TestImages.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageWriter>
 #include <QSignalSpy>
 #include <QTest>
@@ -19,6 +21,9 @@ private slots:
     void undecodableReply();
     void pixmapMode();
     void getWhileBusyIsDropped();
+    void decoderMemoryCounted();
+    void hostSegmentsLeftOut();
+    void largeReplyGivesBackItsBuffer();
 };
 
 void TestMyWebJPEG::initTestCase()
@@ -180,6 +185,133 @@ void TestMyWebJPEG::getWhileBusyIsDropped()
     QVERIFY(!images.wait(600));
     QCOMPARE(images.count(), 1);
     QCOMPARE(host->count("iserv:p"), 1);
+}
+
+namespace {
+
+QImage decoded(const QByteArray& bytes)
+{
+    return MyWebJPEG::decode(reinterpret_cast<const uchar*>(bytes.constData()), int(bytes.size()));
+}
+
+QByteArray progressiveJpeg(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    return bytes;
+}
+
+int levels(int c, int bx, int by)
+{
+    return (bx * 37 + by * 11 + c * 90) % 256;
+}
+
+} // namespace
+
+void TestMyWebJPEG::decoderMemoryCounted()
+{
+    // 3800 x 3800 decodes to 55 MiB. In one scan that is all the decoder holds; coded in
+    // several scans it also holds every coefficient, 2 bytes a sample of each component:
+    // 138 MiB without subsampling, 165 MiB for CMYK. Those are refused from the header.
+    JpegSynth::Spec spec;
+    spec.width = spec.height = 3800;
+    spec.level = levels;
+    const QImage plain = decoded(JpegSynth::write(spec));
+    QCOMPARE(plain.size(), QSize(3800, 3800));
+    spec.progressive = true;
+    QVERIFY(decoded(JpegSynth::write(spec)).isNull());
+    spec.components = 4;
+    QVERIFY(decoded(JpegSynth::write(spec)).isNull());
+    // A smaller picture of each kind is still shown, as the decoder gives it.
+    for (int components : {3, 4}) {
+        spec.width = spec.height = 1500;
+        spec.components = components;
+        const QByteArray bytes = JpegSynth::write(spec);
+        const QImage small = decoded(bytes);
+        QVERIFY(!small.isNull());
+        QCOMPARE(small, QImage::fromData(bytes, "JPEG"));
+    }
+}
+
+void TestMyWebJPEG::hostSegmentsLeftOut()
+{
+    // Comments and metadata segments from the host reach neither the picture's text nor the
+    // decoder, wherever they stand; every pixel (and a colour profile) comes out as the
+    // decoder gives it from the whole file.
+    QImage detailed(97, 61, QImage::Format_RGB32);
+    for (int y = 0; y < detailed.height(); ++y)
+        for (int x = 0; x < detailed.width(); ++x)
+            detailed.setPixel(x, y, qRgb((x * 7) % 256, (y * 13) % 256, (x * y) % 256));
+    const QByteArray comment = JpegSynth::segment(0xFE, "Description: from the host")
+                               + JpegSynth::comments(70000, 'k');
+    QByteArray exif("Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 32);
+    const QByteArray metadata = JpegSynth::segment(0xE1, exif) + JpegSynth::segment(0xE2, QByteArray("FPXR\0") + QByteArray(300, 'f'));
+
+    QImage profiled = detailed;
+    profiled.setColorSpace(QColorSpace::ProPhotoRgb);
+    QByteArray betweenScans = progressiveJpeg(detailed);
+    betweenScans.insert(betweenScans.indexOf("\xFF\xDA", betweenScans.indexOf("\xFF\xDA") + 2), comment + metadata);
+
+    JpegSynth::Spec cmyk;
+    cmyk.width = 45;
+    cmyk.height = 30;
+    cmyk.components = 4;
+    cmyk.acTerms = 9;
+    cmyk.level = levels;
+    JpegSynth::Spec ycck = cmyk;
+    cmyk.afterSoi = comment + JpegSynth::adobe(0) + metadata;
+    ycck.afterSoi = metadata + JpegSynth::adobe(2) + comment;
+    JpegSynth::Spec grey = cmyk;
+    grey.components = 1;
+    grey.progressive = true;
+    grey.afterSoi = comment;
+
+    const QList<QByteArray> pictures = {
+        JpegSynth::insertAfterSoi(TestImages::jpeg(detailed), comment + metadata),
+        betweenScans,
+        JpegSynth::insertAfterSoi(TestImages::jpeg(profiled), comment),
+        JpegSynth::write(cmyk),
+        JpegSynth::write(ycck),
+        JpegSynth::write(grey),
+    };
+    for (const QByteArray& bytes : pictures) {
+        const QImage asWhole = QImage::fromData(bytes, "JPEG");
+        QVERIFY(!asWhole.isNull());
+        const QImage got = decoded(bytes);
+        QCOMPARE(got.textKeys(), QStringList());
+        QCOMPARE(got, asWhole);
+        QCOMPARE(got.colorSpace(), asWhole.colorSpace());
+    }
+    QVERIFY(!QImage::fromData(pictures.at(0), "JPEG").textKeys().isEmpty());     // what a decoder keeps
+    QVERIFY(decoded(pictures.at(2)).colorSpace().isValid());
+}
+
+void TestMyWebJPEG::largeReplyGivesBackItsBuffer()
+{
+    // A picture followed by 20 MiB: shown, and its request holds no such buffer afterwards,
+    // in either mode.
+    TestHost host;
+    const QByteArray picture = TestImages::jpeg(TestImages::solid(64, 48, qRgb(30, 60, 90)));
+    host->script("iserv:p", [&](const HostRequest&) { return HostReply::jpeg(picture + QByteArray(20 << 20, 'x')); });
+    for (int mode : {1, 0}) {
+        MyWebJPEG j;
+        j.setMode(mode);
+        QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
+        QSignalSpy pixmaps(&j, &MyWebJPEG::newPixmapAvailable);
+        j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
+        for (int round = 1; round <= 2; ++round) {
+            j.get();
+            QTRY_COMPARE(images.count() + pixmaps.count(), round);
+            const QImage got = mode == 1 ? images.last().at(0).value<QImage>()
+                                         : pixmaps.last().at(0).value<QPixmap>().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(got, QImage::fromData(picture, "JPEG").convertToFormat(QImage::Format_RGB32));
+            QVERIFY(j.request()->bufferCapacity() <= MyHTTP::KeptCapacity);
+        }
+    }
 }
 
 QTEST_MAIN(TestMyWebJPEG)
