@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QSaveFile>
 
+#include <cstring>
+
 namespace {
 
 // Frames narrower than this are shown as received.
@@ -77,10 +79,21 @@ void VideoView::setImage(QImage& frame)
     // The passes work on 32-bit RGB components. A grey JPEG decodes to an 8-bit image, which
     // is converted here rather than having RGB values written into its grey bytes. Converting
     // an image that is 32-bit RGB already shares its data, which is never written.
-    sourceImage = frame.format() == QImage::Format_RGB32 ? frame
-                                                         : frame.convertToFormat(QImage::Format_RGB32);
-    ColourBands::of(sourceImage).storeIn(*this);
-    processFromSource();
+    const QImage rgb = frame.format() == QImage::Format_RGB32 ? frame : frame.convertToFormat(QImage::Format_RGB32);
+    ColourBands::of(rgb).storeIn(*this);
+    const QRect region = QRect(0, 0, videoWidth, videoHeight) & rgb.rect();
+    sourceIsRegion = region != rgb.rect();
+    if (!sourceIsRegion) {
+        sourceImage = rgb;
+        processFromSource();
+    } else {
+        // A frame larger than the region is held once, in display: the passes never touch it
+        // outside the region, whose pixels as received are kept in sourceImage.
+        sourceImage = rgb.copy(region);
+        display = QImage();
+        display = rgb.copy();
+        filterOnScreen();
+    }
     redraw();
 }
 
@@ -101,6 +114,13 @@ void VideoView::filterOnScreen()
 // the source and write the display, whose buffer is reused when nothing else holds it.
 void VideoView::processFromSource()
 {
+    if (sourceIsRegion) {
+        // The region as received again, then processed; the rest of display is as received.
+        for (int y = 0; y < sourceImage.height(); ++y)
+            std::memcpy(display.scanLine(y), sourceImage.constScanLine(y), size_t(sourceImage.width()) * sizeof(QRgb));
+        filterOnScreen();
+        return;
+    }
     const VideoPassSettings s = passSettings();
     if (!haveImage || sourceImage.width() < MinProcessedWidth || !s.anyPass()) {
         display = sourceImage;

@@ -30,7 +30,10 @@ public:
     static constexpr int FocusWidth = 168;
     static constexpr int FocusHeight = 140;
 
-    QImage sourceImage;             // the last frame, as 32-bit RGB; never modified
+    // The last frame as 32-bit RGB, never modified; of a frame larger than the processing region
+    // (videoWidth x videoHeight) only that region, since the rest of it is never processed and
+    // display holds it as received.
+    QImage sourceImage;
     QImage display;                 // the processed copy that is drawn and saved
     int filter = 0;
     int contrastExpansion = 2;
@@ -67,4 +70,6 @@ protected:
 private:
     void reprocess();
     void processFromSource();
+
+    bool sourceIsRegion = false;    // sourceImage is the top-left part of a larger frame
 };
