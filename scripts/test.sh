@@ -39,6 +39,13 @@ for depth in 6 40; do
   { printf '<table><tr><td>%.0s' $(seq $depth); printf '<div><b>%.0s' $(seq $depth); printf 'x%.0s' $(seq $((depth * 200))); } \
     > "$corpus/seeds/markup-nested-$depth"
 done
+# A progressive JPEG with comment and metadata segments before its frame and between its scans.
+z() { printf "$1%.0s" $(seq "$2"); }
+{ printf '\xff\xd8\xff\xfe\x00\x06seed\xff\xe1\x00\x08Exif\x00\x00\xff\xe2\x00\x10ICC_PROFILE\x00\x01\x01\xff\xdb\x00\x43\x00'
+  z '\x01' 64; printf '\xff\xc2\x00\x11\x08\x00\x08\x00\x08\x03\x01\x22\x00\x02\x11\x00\x03\x11\x00'
+  for t in '\x00' '\x10'; do printf "\xff\xc4\x00\x14$t\x01"; z '\x00' 16; done
+  printf '\xff\xda\x00\x0c\x03\x01\x00\x02\x00\x03\x00\x00\x00\x00\x03\xff\xfe\x00\x09between\xff\xda\x00\x08\x01\x01\x00\x01\x3f\x00\x7f\xff\xd9'
+} > "$corpus/seeds/jpeg-with-comments"
 fuzzed=0
 for f in build-fuzz/tests/fuzz/fuzz_*; do
   [ -f "$f" ] && [ -x "$f" ] || continue
