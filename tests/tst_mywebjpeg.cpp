@@ -249,7 +249,7 @@ void TestMyWebJPEG::hostSegmentsLeftOut()
     const QByteArray comment = JpegSynth::segment(0xFE, "Description: from the host")
                                + JpegSynth::comments(70000, 'k');
     QByteArray exif("Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 32);
-    const QByteArray metadata = JpegSynth::segment(0xE1, exif) + JpegSynth::segment(0xE2, QByteArray("FPXR\0") + QByteArray(300, 'f'));
+    const QByteArray metadata = JpegSynth::segment(0xE1, exif) + JpegSynth::segment(0xE2, QByteArray("FPXR\0", 5) + QByteArray(300, 'f'));
 
     QImage profiled = detailed;
     profiled.setColorSpace(QColorSpace::ProPhotoRgb);
