@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 
 NeighborView::NeighborView(QWidget* parent, const char* name, Qt::WindowFlags f) : QWidget(parent, f)
 {
@@ -19,14 +20,20 @@ void NeighborView::setImage(QImage& frame)
     // which is expanded here like a colour frame whose three components are equal. The
     // expansion runs on the frame at the size received; only the tile-sized picture of it is
     // kept, so that a tile holds no more than it shows whatever size the frame has.
-    QImage expanded = frame.convertToFormat(QImage::Format_RGB32);
+    // A 32-bit frame is expanded where it is and its expanded part put back as received once
+    // the tile is drawn, so that a frame larger than the tile is never copied whole.
+    const bool inPlace = frame.format() == QImage::Format_RGB32;
+    QImage converted = inPlace ? QImage() : frame.convertToFormat(QImage::Format_RGB32);
+    QImage& expanded = inPlace ? frame : converted;
     ColourBands::of(expanded).storeIn(*this);
     display = QImage();
     displayElsewhere.clear();
-    filterOnScreen(expanded);   // detached from the frame by the first pixel written
+    const QImage received = inPlace ? frame.copy(QRect(0, 0, statsWidth, statsHeight) & frame.rect()) : QImage();
+    filterOnScreen(expanded);
     display = DrawnImage::atSize(expanded, size(), devicePixelRatioF());
     displayElsewhere = DrawnImage::atOtherRatios(expanded, size(), devicePixelRatioF());
-    expanded = QImage();
+    for (int y = 0; y < received.height(); ++y)
+        std::memcpy(frame.scanLine(y), received.constScanLine(y), size_t(received.width()) * sizeof(QRgb));
     redraw();
 }
 
