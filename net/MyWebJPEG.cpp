@@ -38,28 +38,43 @@ bool MyWebJPEG::isComplete(const uchar* d, int n)
     return JpegSegments::read(d, n).whole;
 }
 
-QImage MyWebJPEG::decode(const uchar* data, int size)
+namespace {
+
+// Whether a reply is a whole JPEG whose decode takes no more than MyWebJPEG::MaxDecodeBytes.
+bool accepted(const JpegSegments& jpeg)
 {
-    const JpegSegments jpeg = JpegSegments::read(data, size);
     if (!jpeg.whole)
-        return {};
+        return false;
     const qint64 cost = jpeg.decoderBytes();
-    if (cost < 0 || cost > MaxDecodeBytes) {
+    if (cost < 0 || cost > MyWebJPEG::MaxDecodeBytes) {
         qDebug() << "MyWebJPEG: picture of" << jpeg.width << "x" << jpeg.height << "refused: its decode takes"
                  << cost << "bytes";
-        return {};
+        return false;
     }
+    return true;
+}
+
+QImage decodeAccepted(const JpegSegments& jpeg, const uchar* data)
+{
     QByteArray bytes = jpeg.decoderInput(data);
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "JPEG");
-    reader.setAllocationLimit(int(MaxDecodeBytes >> 20));
+    reader.setAllocationLimit(int(MyWebJPEG::MaxDecodeBytes >> 20));
     const QSize pictureSize = reader.size();
-    if (!pictureSize.isValid() || qint64(pictureSize.width()) * pictureSize.height() * 4 > MaxDecodeBytes) {
+    if (!pictureSize.isValid() || qint64(pictureSize.width()) * pictureSize.height() * 4 > MyWebJPEG::MaxDecodeBytes) {
         qDebug() << "MyWebJPEG: picture of" << pictureSize << "refused";
         return {};
     }
     return reader.read();
+}
+
+} // namespace
+
+QImage MyWebJPEG::decode(const uchar* data, int size)
+{
+    const JpegSegments jpeg = JpegSegments::read(data, size);
+    return accepted(jpeg) ? decodeAccepted(jpeg, data) : QImage();
 }
 
 void MyWebJPEG::dataReady()
@@ -71,10 +86,18 @@ void MyWebJPEG::dataReady()
     // A reply that does not decode is announced as a null picture, so that no receiver shows
     // the previous picture as the new one. A JPEG cut short would decode with its missing part
     // grey: it is no picture either.
-    QImage decoded = decode(reinterpret_cast<const uchar*>(http->data()), http->length());
+    const QPointer<MyWebJPEG> alive(this);
+    const auto* bytes = reinterpret_cast<const uchar*>(http->data());
+    const JpegSegments jpeg = JpegSegments::read(bytes, http->length());
+    QImage decoded;
+    if (accepted(jpeg)) {
+        emit decoding();
+        if (!alive)
+            return;
+        decoded = decodeAccepted(jpeg, bytes);
+    }
     if (decoded.isNull())
         qDebug() << "MyWebJPEG: reply of" << http->length() << "bytes is not a JPEG:" << m_url;
-    const QPointer<MyWebJPEG> alive(this);
     if (mode == 1) {
         emit newImageAvailable(decoded);
     } else if (mode == 0) {

@@ -48,6 +48,9 @@ signals:
     void newPixmapAvailable(QPixmap& pixmap);
     // The transfer failed (no connection, an HTTP error status): no picture follows.
     void failed();
+    // A reply's header has been accepted and its picture is about to be decoded: a receiver
+    // may let go of a large earlier picture first, so that the two are not held at once.
+    void decoding();
 
 private:
     MyHTTP* http;

@@ -1,4 +1,5 @@
 // Slide overview: the stage/pixel mapping, the markers, the mouse and the overview request.
+#include "JpegSynth.h"
 #include "LowResPreview.h"
 #include "TestHost.h"
 #include "TestImages.h"
@@ -195,6 +196,30 @@ void TestLowResPreview::overviewRequest()
     load(v, "S0");
     QVERIFY(arrived.wait());
     QCOMPARE(v.image, shown);
+
+    // A large overview is let go of before the next one is decoded; when that one is then
+    // refused by the decoder (a whole JPEG naming a table it never defines), the large one
+    // stays shown.
+    QImage large(2100, 2100, QImage::Format_RGB32);
+    for (int y = 0; y < large.height(); ++y)
+        for (int x = 0; x < large.width(); ++x)
+            large.setPixel(x, y, qRgb(x / 9, y / 9, 90));
+    TestImages::scriptFile(*host, "/small_slides/", "L1", HostReply::jpeg(TestImages::jpeg(large)));
+    JpegSynth::Spec spec;
+    QByteArray broken = JpegSynth::write(spec);
+    const qsizetype scan = broken.indexOf("\xFF\xDA");
+    for (int c = 0; c < 3; ++c)
+        broken[scan + 6 + 2 * c] = char(0x33);
+    QVERIFY(QImage::fromData(broken, "JPEG").isNull());
+    TestImages::scriptFile(*host, "/small_slides/", "L2", HostReply::jpeg(broken));
+    load(v, "L1");
+    QVERIFY(arrived.wait());
+    const QImage before = v.grab().toImage();
+    QCOMPARE(before.pixel(380, 250), v.image.scaled(v.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(380, 250));
+    load(v, "L2");
+    QVERIFY(arrived.wait());
+    QVERIFY(arrived.last().at(0).value<QImage>().isNull());
+    QCOMPARE(v.grab().toImage(), before);
 }
 
 QTEST_MAIN(TestLowResPreview)

@@ -16,6 +16,7 @@ LowResPreview::LowResPreview(QWidget* parent, const char* name) : QWidget(parent
     connect(&jpeg, &MyWebJPEG::newImageAvailable, this, &LowResPreview::loadImage);
     // Runs after the fetcher has handed on the reply.
     connect(jpeg.request(), qOverload<>(&MyHTTP::done), this, &LowResPreview::overviewRequestDone);
+    connect(&jpeg, &MyWebJPEG::decoding, this, &LowResPreview::overviewDecoding);
     physical = pixelToPhysical(QPoint(width() / 2, height() / 2));
     destination = physical;
     // Every paint covers the whole widget, so nothing behind it is painted first.
@@ -53,6 +54,15 @@ void LowResPreview::overviewRequestDone()
 {
     if (overview.stale())
         requestOverview();
+}
+
+void LowResPreview::overviewDecoding()
+{
+    // An overview of the current slide is on its way: a large one shown now is let go of
+    // before the next is decoded (what is shown stays), so that two are never held at once.
+    constexpr qsizetype LargeOverview = qsizetype(16) << 20;
+    if (!overview.stale() && image.sizeInBytes() > LargeOverview)
+        image = QImage();
 }
 
 void LowResPreview::loadImage(QImage& img)
@@ -120,6 +130,8 @@ void LowResPreview::paintEvent(QPaintEvent*)
             scaledKey = image.cacheKey();
         }
         p.drawPixmap(0, 0, scaled);
+    } else if (!scaled.isNull()) {
+        p.drawPixmap(rect(), scaled);
     } else {
         p.fillRect(rect(), palette().window());
     }

@@ -58,6 +58,7 @@ protected:
 
 private slots:
     void overviewRequestDone();
+    void overviewDecoding();
 
 private:
     void requestOverview();
@@ -67,7 +68,8 @@ private:
     QString host;
     QByteArray slideWireName;
     // `image` smooth-scaled to the widget: made once per picture and size, since the stage
-    // markers repaint the overview on every position reply.
+    // markers repaint the overview on every position reply. It alone is shown while a large
+    // overview, let go of, is followed by the next.
     QPixmap scaled;
     qint64 scaledKey = 0;
     // An overview of an earlier slide still on its way is not shown; the current slide's
