@@ -324,17 +324,7 @@ int servePictures(const QString& kind, const QString& view)
                     });
     host.script(QStringLiteral("iserv:p"), [&host, &w, &view, answer, trailing](const HostRequest& r) {
         const bool inset = r.value(QStringLiteral("inset")) == QLatin1String("1");
-        // A tile is the first frame after a move with "b=y".
-        bool tile = false;
-        const auto& log = host.log();
-        for (qsizetype i = log.size() - 1; !inset && i >= 0; --i) {
-            if (log[i].route == QLatin1String("iserv:p"))
-                break;
-            if (log[i].route == QLatin1String("iserv:m")) {
-                tile = log[i].value(QStringLiteral("b")) == QLatin1String("y");
-                break;
-            }
-        }
+        const bool tile = !inset && host.frameFollowsBlockingMove();
         const QString kindOfFrame = inset ? QStringLiteral("insets") : tile ? QStringLiteral("tiles") : QStringLiteral("video");
         const bool ours = view == kindOfFrame;
         if (ours && !trailing)

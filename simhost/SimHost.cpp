@@ -103,6 +103,17 @@ QList<SimHost::LogEntry> SimHost::requests(const QString& route) const
     return out;
 }
 
+bool SimHost::frameFollowsBlockingMove() const
+{
+    for (qsizetype i = m_log.size() - 1; i >= 0; --i) {
+        if (m_log[i].route == QLatin1String("iserv:p"))
+            return false;
+        if (m_log[i].route == QLatin1String("iserv:m"))
+            return m_log[i].value(QStringLiteral("b")) == QLatin1String("y");
+    }
+    return false;
+}
+
 HostRequest SimHost::decode(const QHttpServerRequest& request) const
 {
     HostRequest r;

@@ -80,6 +80,9 @@ public:
     QList<LogEntry> requests(const QString& route) const;
     int count(const QString& route) const { return int(requests(route).size()); }
     void clearLog() { m_log.clear(); }
+    // Whether a frame ("iserv:p") asked for now is the first since a move with "b=y": a
+    // neighbour tile. Read from the log of the requests before it.
+    bool frameFollowsBlockingMove() const;
 
 signals:
     void requestServed(const QString& route);

@@ -21,17 +21,7 @@ void answerHugePictures(SimHost& host)
     }
     const QByteArray huge = ImageRoutes::jpeg(big);
     host.script(QStringLiteral("iserv:p"), [&host, huge](const HostRequest& r) {
-        bool tile = r.value(QStringLiteral("inset")) == QLatin1String("1");
-        const auto& log = host.log();
-        for (qsizetype i = log.size() - 1; !tile && i >= 0; --i) {
-            if (log[i].route == QLatin1String("iserv:p"))
-                break;
-            if (log[i].route == QLatin1String("iserv:m")) {
-                tile = log[i].value(QStringLiteral("b")) == QLatin1String("y");
-                break;
-            }
-        }
-        if (tile)
+        if (r.value(QStringLiteral("inset")) == QLatin1String("1") || host.frameFollowsBlockingMove())
             return HostReply::jpeg(huge);
         const QImage frame = ImageRoutes::videoFrame(host.world(), r.value(QStringLiteral("s")),
                                                      r.value(QStringLiteral("ps")).toInt());

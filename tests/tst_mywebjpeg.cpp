@@ -194,17 +194,6 @@ QImage decoded(const QByteArray& bytes)
     return MyWebJPEG::decode(reinterpret_cast<const uchar*>(bytes.constData()), int(bytes.size()));
 }
 
-QByteArray progressiveJpeg(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setProgressiveScanWrite(true);
-    writer.write(image);
-    return bytes;
-}
-
 int levels(int c, int bx, int by)
 {
     return (bx * 37 + by * 11 + c * 90) % 256;
@@ -253,7 +242,7 @@ void TestMyWebJPEG::hostSegmentsLeftOut()
 
     QImage profiled = detailed;
     profiled.setColorSpace(QColorSpace::ProPhotoRgb);
-    QByteArray betweenScans = progressiveJpeg(detailed);
+    QByteArray betweenScans = TestImages::jpeg(detailed, 95, true);
     betweenScans.insert(betweenScans.indexOf("\xFF\xDA", betweenScans.indexOf("\xFF\xDA") + 2), comment + metadata);
 
     JpegSynth::Spec cmyk;

@@ -5,16 +5,20 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <QImageWriter>
 
 // Pictures for tests, and the JPEG bytes a scripted host route answers with.
 namespace TestImages {
 
-inline QByteArray jpeg(const QImage& image, int quality = 95)
+inline QByteArray jpeg(const QImage& image, int quality = 95, bool progressive = false)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", quality);
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
     return bytes;
 }
 
