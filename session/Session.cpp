@@ -5,6 +5,7 @@
 #include "ServiceConfig.h"
 #include "VideoWindow.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -141,6 +142,13 @@ void Session::fileExit()
     if (videoWindow)
         videoWindow->close();
     close();
+}
+
+void Session::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted() && videoWindow)
+        videoWindow->close();
 }
 
 void Session::newSession()

@@ -149,6 +149,8 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Leaving by the frame's close button is leaving by "Exit": the video window closes too.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // A neighbour scan or a focus stack runs: no stage command of the user goes out, and no

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -231,13 +232,15 @@ void TestSessionForm::exitAndCloseHideOnly()
     QVERIFY(session && s->videoWindow && s->neighborVideo);
     QVERIFY(!s->isVisible() && !video->isVisible() && neighbors->isVisible());
 
-    // The frame's close hides the control window alone.
+    // The frame's close button leaves the same way: a close event hides the video window too.
     s->show();
     video->show();
-    s->close();
+    QVERIFY(s->windowHandle());
+    QCloseEvent close;
+    QCoreApplication::sendEvent(s->windowHandle(), &close);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(session && s->videoWindow);
-    QVERIFY(!s->isVisible() && video->isVisible());
+    QVERIFY(session && s->videoWindow && s->neighborVideo);
+    QVERIFY(!s->isVisible() && !video->isVisible() && neighbors->isVisible());
 
     delete video;
     delete neighbors;
