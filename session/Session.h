@@ -49,6 +49,7 @@ public:
     bool neighborBusy = false;      // a neighbour scan runs
     bool neighborsDone = false;
     bool neighborScanCut = false;   // a scan stopped early, which cleared neighborsDone
+    bool neighborTileUnread = false;    // a tile of the last scan did not decode: no neighborsDone
     QPointer<VideoWindow> videoWindow;
     int zRemaining = 0;
     int neighborIndex = 0;

@@ -21,6 +21,7 @@ void Session::handleNeighborButton()
         return;
     neighborBusy = true;
     neighborsDone = false;          // until the last tile of this scan has arrived
+    neighborTileUnread = false;
     if (neighborVideo)
         neighborVideo->show();
     disableControls();
@@ -33,13 +34,17 @@ void Session::handleNeighborButton()
     startNextNeighbor(none);
 }
 
-void Session::startNextNeighbor(QImage&)
+void Session::startNextNeighbor(QImage& image)
 {
     if (expired)
         return;
+    // The frame of step neighborIndex + 1, a tile for steps 35 to 1. One that did not decode
+    // leaves its tile empty: the scan goes on, but no correction is measured against the mosaic.
+    if (neighborIndex >= 0 && neighborIndex < 35 && image.isNull())
+        neighborTileUnread = true;
     if (neighborIndex < 0) {
         neighborBusy = false;
-        neighborsDone = true;
+        neighborsDone = !neighborTileUnread;
         enableControls();
         statusBar()->clearMessage();
         return;
@@ -85,6 +90,7 @@ void Session::endNeighborScan(const QString& line, bool controlsBack)
     neighborBusy = false;
     neighborsDone = false;
     neighborScanCut = true;
+    neighborTileUnread = false;
     highRes->showSelection = false;
     highRes->redraw();
     if (controlsBack && !expired)
@@ -106,7 +112,10 @@ void Session::handleCorrectButton()
     }
     if (!neighborsDone) {
         Alerts::warning(this, failed,
-                        neighborScanCut
+                        neighborTileUnread
+                            ? QStringLiteral("A tile of the last neighbor scan could not be read.\n"
+                                             "Click the \"Display Neighbor\" button again.")
+                        : neighborScanCut
                             ? QStringLiteral("The last neighbor scan did not finish.\n"
                                              "Click the \"Display Neighbor\" button again.")
                             : QStringLiteral("You haven't clicked the \"Display Neighbor\" button yet."));

@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 QImage filled(int w, int h, QColor c)
@@ -31,6 +33,33 @@ int redPixels(const QImage& img, const QRect& area)
             n += c.red() > 150 && c.green() < 100 && c.blue() < 100;
         }
     return n;
+}
+
+// Stripes in three colours, red 40 | 120 | 200, green all 90, blue 10 | 10 | 250, with a
+// diagonal of 30 pixels of red 20 and 30 of red 250: too few to bound the red band.
+QImage striped(const QSize& size)
+{
+    const QRgb colours[3] = {qRgb(40, 90, 10), qRgb(120, 90, 10), qRgb(200, 90, 250)};
+    QImage img(size, QImage::Format_RGB32);
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            img.setPixel(x, y, colours[(x / 7 + y / 5) % 3]);
+    for (int k = 0; k < 60; ++k)
+        img.setPixel(k * (img.width() - 1) / 59, k * (img.height() - 1) / 59, qRgb(k % 2 ? 250 : 20, 90, 10));
+    return img;
+}
+
+// A striped frame expanded pixel by pixel: red (r - 40) * 255 / 160, green 0, blue
+// (b - 10) * 255 / 240, each held to 0..255.
+QImage expandedStripes(const QImage& frame)
+{
+    QImage img = frame.copy();
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb c = img.pixel(x, y);
+            img.setPixel(x, y, qRgb(std::clamp((qRed(c) - 40) * 255 / 160, 0, 255), 0, (qBlue(c) - 10) * 255 / 240));
+        }
+    return img;
 }
 
 const QRect Number(78, 45, 30, 18);
@@ -58,25 +87,33 @@ void TestNeighborViews::initTestCase()
 
 void TestNeighborViews::tileExpansionAndLabels()
 {
-    // Red 40 | 120 | 200 in three bands, green all 90, blue 10 | 250; 800 x 600, of which only
-    // the top-left 640 x 480 is expanded.
-    QImage frame = filled(800, 600, QColor(40, 90, 10));
-    QPainter p(&frame);
-    p.fillRect(QRect(200, 0, 200, 480), QColor(120, 90, 10));
-    p.fillRect(QRect(400, 0, 240, 480), QColor(200, 90, 250));
-    p.end();
+    // A frame of any size is expanded whole, then drawn at the tile's size for each screen:
+    // the tile keeps what the frame expanded by hand draws there. The frame is left as it came.
     NeighborView v;
-    v.resize(800, 600);         // drawn unscaled: the kept picture is the expanded frame
+    v.resize(160, 120);
+    for (const QSize size : {QSize(640, 480), QSize(800, 600), QSize(1280, 960)}) {
+        QImage frame = striped(size);
+        const QImage received = frame.copy();
+        v.setImage(frame);
+        QVERIFY(v.minR == 40 && v.maxR == 200 && v.rangeR == 160);
+        QVERIFY(v.minG == 90 && v.maxG == 90 && v.rangeG == 1);
+        QVERIFY(v.minB == 10 && v.maxB == 250 && v.rangeB == 240);
+        const QImage expanded = expandedStripes(received);
+        QCOMPARE(v.display, DrawnImage::atSize(expanded, v.size(), v.devicePixelRatioF()));
+        for (const QImage& other : v.displayElsewhere)
+            QCOMPARE(other, DrawnImage::atSize(expanded, v.size(), other.devicePixelRatio()));
+        QCOMPARE(frame, received);
+    }
+    // Drawn unscaled, the kept picture is the expanded frame itself.
+    v.resize(800, 600);
+    QImage frame = striped(QSize(800, 600));
     v.setImage(frame);
-    QVERIFY(v.rangeR == 160 && v.rangeG == 1);
-    QCOMPARE(v.display.pixel(0, 0), qRgb(0, 0, 0));
-    QCOMPARE(v.display.pixel(300, 10), qRgb(127, 0, 0));        // 80 * 255 / 160
-    QCOMPARE(v.display.pixel(639, 479), qRgb(255, 0, 255));
-    QCOMPARE(v.display.pixel(640, 0), qRgb(40, 90, 10));
-    QCOMPARE(v.display.pixel(0, 480), qRgb(40, 90, 10));
-    // The received frame itself is left as it came.
-    QCOMPARE(frame.pixel(300, 10), qRgb(120, 90, 10));
-    QCOMPARE(frame.pixel(639, 479), qRgb(200, 90, 250));
+    QCOMPARE(v.display, expandedStripes(frame));
+    QCOMPARE(v.display.pixel(3, 0), qRgb(0, 0, 0));
+    QCOMPARE(v.display.pixel(10, 0), qRgb(127, 0, 0));          // 80 * 255 / 160
+    QCOMPARE(v.display.pixel(798, 599), qRgb(255, 0, 255));
+    QCOMPARE(v.display.pixel(799, 599), qRgb(255, 0, 0));      // red 250, above the band
+    QCOMPARE(frame.pixel(799, 599), qRgb(250, 90, 10));
 
     // Bin 0 never bounds a band: a black frame keeps lower = upper = 0.
     QImage black = filled(640, 480, Qt::black);
@@ -125,7 +162,8 @@ void TestNeighborViews::tileExpansionAndLabels()
     QCOMPARE(v.display.size(), QSize(160, 120));
     shot = v.grab().toImage();
     QCOMPARE(shot.pixel(5, 5), qRgb(0, 0, 0));
-    QCOMPARE(shot.pixel(5, 115), qRgb(0, 0, 100));      // beyond 640 x 480: as received
+    QCOMPARE(shot.pixel(5, 115), qRgb(0, 0, 0));        // beyond 640 x 480 as well
+    QCOMPARE(shot.pixel(155, 115), qRgb(0, 0, 255));
 
     // On a screen of two device pixels per pixel the kept picture is drawn as the frame was.
     QImage fine(1280, 960, QImage::Format_RGB32);

@@ -1,5 +1,6 @@
 // The neighbour mosaic and the calibration correction against the simulated host.
 #include "BoxCloser.h"
+#include "ImageRoutes.h"
 #include "SessionFixture.h"
 #include "VideoWindow.h"
 
@@ -7,6 +8,7 @@
 
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStatusBar>
 
 class TestSessionNeighbor : public QObject
@@ -17,6 +19,8 @@ private slots:
     void mosaicAndCalibrationLoop();
     void scanEnds_data();
     void scanEnds();
+    void frameNotDecoded_data();
+    void frameNotDecoded();
     void correctionRefused_data();
     void correctionRefused();
     void correctionReplies_data();
@@ -82,8 +86,15 @@ void TestSessionNeighbor::mosaicAndCalibrationLoop()
     const float cx = s->physical.x, cy = s->physical.y;
     s->neighborButton->click();
     QVERIFY(!s->frameGrabButton->isEnabled());
-    // A press after a stray video frame gave the controls back changes nothing.
+    // A video frame arriving during the scan gives no control back.
     QVERIFY(QTest::qWaitFor([&] { return s->neighborIndex < 30; }, 30000));
+    QSignalSpy videoFrames(&s->videoJPEG, &MyWebJPEG::newImageAvailable);
+    s->videoJPEG.get();
+    QVERIFY(videoFrames.wait(30000));
+    QVERIFY(s->neighborBusy);
+    QVERIFY(!s->frameGrabButton->isEnabled() && !s->neighborButton->isEnabled() && !s->correctButton->isEnabled());
+    QCOMPARE(s->statusBar()->currentMessage(), QStringLiteral("Acquiring Neighbor Image..."));
+    // A press while the scan runs, were the button enabled, changes nothing.
     s->neighborButton->setEnabled(true);
     s->neighborButton->click();
     QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 120000));
@@ -99,7 +110,7 @@ void TestSessionNeighbor::mosaicAndCalibrationLoop()
         QCOMPARE(moves[k].value("y"), QString::asprintf("%f", double(y)));
     }
     QVERIFY(w.checkRequest(QStringLiteral("session"), "guest", "dark", moves[20].value("auth")));
-    QCOMPARE(f.host->count(QStringLiteral("iserv:p")), 36);
+    QCOMPARE(f.host->count(QStringLiteral("iserv:p")), 36 + 1);       // and the video frame
     for (int k = 1; k <= 35; ++k)
         QVERIFY2(!s->neighborVideo->tile(k)->display.isNull(), qPrintable(QString::number(k)));
     QVERIFY(s->neighborVideo->isVisible());
@@ -162,6 +173,64 @@ void TestSessionNeighbor::scanEnds()
     QVERIFY(boxes.waitFor(1));
     QCOMPARE(boxes.seen[0].text, QStringLiteral("The last neighbor scan did not finish.\n"
                                                 "Click the \"Display Neighbor\" button again."));
+}
+
+void TestSessionNeighbor::frameNotDecoded_data()
+{
+    QTest::addColumn<int>("step");              // whose frame does not decode
+    QTest::addColumn<bool>("complete");
+    QTest::newRow("tile 20") << 20 << false;
+    QTest::newRow("tile 1, the last") << 1 << false;
+    QTest::newRow("the return to the centre") << 0 << true;
+}
+
+// A tile whose reply does not decode stays empty and the scan goes on, but no correction is
+// measured against that mosaic. The frame of the return to the centre is no tile.
+void TestSessionNeighbor::frameNotDecoded()
+{
+    QFETCH(int, step);
+    QFETCH(bool, complete);
+    SessionFixture f(QStringLiteral("dark"));
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    World& w = f.host->world();
+    int tileFrames = 0;
+    f.host->script(QStringLiteral("iserv:p"), [&](const HostRequest& r) {
+        if (f.host->frameFollowsBlockingMove() && 35 - tileFrames++ == step)
+            return HostReply::jpeg(QByteArrayLiteral("not a picture"));
+        return HostReply::jpeg(ImageRoutes::jpeg(
+            ImageRoutes::videoFrame(w, r.value(QStringLiteral("s")), r.value(QStringLiteral("ps")).toInt())));
+    });
+    f.host->clearLog();
+    s->neighborButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 120000));
+    QCOMPARE(tileFrames, 36);
+    QCOMPARE(f.host->count(QStringLiteral("iserv:m")), 36);
+    for (int k = 1; k <= 35; ++k)
+        QCOMPARE(s->neighborVideo->tile(k)->display.isNull(), k == step);
+    QVERIFY(s->highRes->showSelection);
+    QVERIFY(s->correctButton->isEnabled());
+    QCOMPARE(s->statusBar()->currentMessage(), QString());
+    QCOMPARE(s->neighborsDone, complete);
+
+    BoxCloser boxes;
+    s->correctButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QTest::qWait(50);
+    QCOMPARE(f.host->count(QStringLiteral("icount:ca")), complete ? 1 : 0);
+    QCOMPARE(boxes.seen[0].title, complete ? QStringLiteral("Correction Successful.") : QStringLiteral("Correction failed."));
+    if (!complete) {
+        QCOMPARE(boxes.seen[0].text, QStringLiteral("A tile of the last neighbor scan could not be read.\n"
+                                                    "Click the \"Display Neighbor\" button again."));
+        // A scan cut short after it says so instead.
+        f.host->scriptReply(QStringLiteral("iserv:m"), 200, QByteArray("-N"));
+        s->neighborButton->click();
+        QVERIFY(QTest::qWaitFor([&] { return scanDone(s); }, 10000));
+        s->correctButton->click();
+        QVERIFY(boxes.waitFor(2));
+        QVERIFY2(boxes.seen[1].text.startsWith(QStringLiteral("The last neighbor scan did not finish.")),
+                 qPrintable(boxes.seen[1].text));
+    }
 }
 
 void TestSessionNeighbor::correctionRefused_data()
@@ -293,7 +362,7 @@ void TestSessionNeighbor::videoSizeStopsScan_data()
     QTest::newRow("a move the host stalls on") << 600000 << 0;
 }
 
-// A video frame asked for by a new video size stops the scan and gives the controls back: no
+// A new video size stops the scan, and the frame it asks for gives the controls back: no
 // correction against a part of a mosaic, and no stage command crossing the scan's moves.
 void TestSessionNeighbor::videoSizeStopsScan()
 {
@@ -302,6 +371,15 @@ void TestSessionNeighbor::videoSizeStopsScan()
     SessionFixture f(QStringLiteral("dark"));
     QVERIFY(f.openAndSettle());
     Session* s = f.session;
+    World& w = f.host->world();
+    bool released = false;          // the frame of the new size is held until then
+    f.host->script(QStringLiteral("iserv:p"), [&](const HostRequest& r) {
+        const int code = r.value(QStringLiteral("ps")).toInt();
+        HostReply reply = HostReply::jpeg(ImageRoutes::jpeg(ImageRoutes::videoFrame(w, r.value(QStringLiteral("s")), code)));
+        if (code != 1)
+            reply.ready = [&released](HostReply&) { return released; };
+        return reply;
+    });
     f.host->clearLog();
     f.host->setDelay(QStringLiteral("iserv:m"), moveDelay);
     s->neighborButton->click();
@@ -318,9 +396,16 @@ void TestSessionNeighbor::videoSizeStopsScan()
     QComboBox* sizes = s->videoWindow->videoResComboBox;
     sizes->setCurrentIndex(1);
     emit sizes->activated(1);
-    QVERIFY(QTest::qWaitFor([&] { return s->frameGrabButton->isEnabled(); }, 10000));
     QVERIFY(s->sysInfoBox->toPlainText().contains(QStringLiteral("Neighbor scan stopped: the video size was changed.")));
     QVERIFY(!s->neighborBusy);
+    QVERIFY(QTest::qWaitFor([&] {
+        const QList<QByteArray> frames = f.queries(QStringLiteral("iserv:p"));
+        return !frames.isEmpty() && frames.last().contains("ps=2");
+    }, 10000));
+    QTest::qWait(50);
+    QVERIFY(!s->frameGrabButton->isEnabled() && !s->correctButton->isEnabled());
+    released = true;
+    QVERIFY(QTest::qWaitFor([&] { return s->frameGrabButton->isEnabled(); }, 10000));
     const int moves = f.host->count(QStringLiteral("iserv:m"));
     QTest::qWait(4 * qMin(moveDelay, 300));
     QCOMPARE(f.host->count(QStringLiteral("iserv:m")), moves);

@@ -5,9 +5,6 @@
 #include <QDebug>
 #include <QPainter>
 
-#include <algorithm>
-#include <cstring>
-
 NeighborView::NeighborView(QWidget* parent, const char* name, Qt::WindowFlags f) : QWidget(parent, f)
 {
     if (name)
@@ -17,38 +14,36 @@ NeighborView::NeighborView(QWidget* parent, const char* name, Qt::WindowFlags f)
 void NeighborView::setImage(QImage& frame)
 {
     // Pixel work is done on 32-bit RGB: a grey-scale JPEG decodes to an 8-bit grey image,
-    // which is expanded here like a colour frame whose three components are equal. The
-    // expansion runs on the frame at the size received; only the tile-sized picture of it is
-    // kept, so that a tile holds no more than it shows whatever size the frame has.
-    // A 32-bit frame is expanded where it is and its expanded part put back as received once
-    // the tile is drawn, so that a frame larger than the tile is never copied whole.
-    const bool inPlace = frame.format() == QImage::Format_RGB32;
-    QImage converted = inPlace ? QImage() : frame.convertToFormat(QImage::Format_RGB32);
-    QImage& expanded = inPlace ? frame : converted;
-    ColourBands::of(expanded).storeIn(*this);
+    // which is expanded here like a colour frame whose three components are equal. The bands
+    // are counted over the whole frame at the size received, and the whole frame is expanded;
+    // only the tile-sized picture of it is kept, so that a tile holds no more than it shows
+    // whatever size the frame has.
+    // The expansion changes each pixel by itself, and the kept pictures are drawn without
+    // smoothing, each of their pixels one of the frame's: expanding the kept pictures gives
+    // the pixels of the frame expanded and then drawn, while the frame is neither written nor
+    // copied.
+    const QImage rgb = frame.format() == QImage::Format_RGB32 ? frame : frame.convertToFormat(QImage::Format_RGB32);
+    ColourBands::of(rgb).storeIn(*this);
     display = QImage();
     displayElsewhere.clear();
-    const QImage received = inPlace ? frame.copy(QRect(0, 0, statsWidth, statsHeight) & frame.rect()) : QImage();
-    filterOnScreen(expanded);
-    display = DrawnImage::atSize(expanded, size(), devicePixelRatioF());
-    displayElsewhere = DrawnImage::atOtherRatios(expanded, size(), devicePixelRatioF());
-    for (int y = 0; y < received.height(); ++y)
-        std::memcpy(frame.scanLine(y), received.constScanLine(y), size_t(received.width()) * sizeof(QRgb));
+    display = DrawnImage::atSize(rgb, size(), devicePixelRatioF());
+    displayElsewhere = DrawnImage::atOtherRatios(rgb, size(), devicePixelRatioF());
+    if (rgb.width() < 160) {
+        qDebug("Image too small for processing.");
+    } else {
+        filterOnScreen(display);
+        for (QImage& other : displayElsewhere)
+            filterOnScreen(other);
+    }
     redraw();
 }
 
 void NeighborView::filterOnScreen(QImage& image) const
 {
-    if (image.width() < 160) {
-        qDebug("Image too small for processing.");
-        return;
-    }
-    const int w = std::min(statsWidth, image.width());
-    const int h = std::min(statsHeight, image.height());
     const ColourBands bands = ColourBands::in(*this);
-    for (int y = 0; y < h; ++y) {
+    for (int y = 0; y < image.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
+        for (int x = 0; x < image.width(); ++x) {
             const QRgb c = line[x];
             line[x] = qRgb(bands.expand(0, qRed(c)), bands.expand(1, qGreen(c)), bands.expand(2, qBlue(c)));
         }

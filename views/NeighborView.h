@@ -28,8 +28,6 @@ public:
     int maxG = 0;
     int minB = 0;
     int maxB = 0;
-    int statsWidth = 640;       // the region that the expansion covers
-    int statsHeight = 480;
 
 public slots:
     void setImage(QImage& frame);
@@ -38,6 +36,6 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    // The expansion, in place, on the frame as received (32-bit RGB).
-    void filterOnScreen(QImage& frame) const;
+    // The expansion, in place, on a picture drawn from the frame (32-bit RGB).
+    void filterOnScreen(QImage& image) const;
 };
