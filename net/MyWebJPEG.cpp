@@ -80,6 +80,9 @@ QImage MyWebJPEG::decode(const uchar* data, int size)
 void MyWebJPEG::dataReady()
 {
     if (!http->succeeded()) {
+        // Nothing reads a failed reply's bytes. Given back before failed(), whose receiver may
+        // start the next transfer, which would keep the buffer.
+        http->trimBuffer();
         emit failed();
         return;
     }

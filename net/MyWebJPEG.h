@@ -14,7 +14,7 @@ class MyHTTP;
 // Comment and metadata segments never reach the decoder (JpegSegments), so the picture carries
 // no text from the host. The fetcher keeps no picture, and a reply's buffer above a few MiB is
 // given back once the picture is handed on: a receiver that needs the picture keeps its own
-// (shared) copy. A failed transfer gives failed() instead.
+// (shared) copy. A failed transfer gives failed() instead, its buffer given back as well.
 class MyWebJPEG : public QObject
 {
     Q_OBJECT

@@ -301,6 +301,25 @@ void TestMyWebJPEG::largeReplyGivesBackItsBuffer()
             QVERIFY(j.request()->bufferCapacity() <= MyHTTP::KeptCapacity);
         }
     }
+
+    // A failed reply as large gives its buffer back as well, before failed() is told: a
+    // receiver starting the next transfer there would keep it.
+    host->script("iserv:p", [&](const HostRequest&) {
+        HostReply r = HostReply::jpeg(picture + QByteArray(20 << 20, 'x'));
+        r.status = 500;
+        return r;
+    });
+    MyWebJPEG j;
+    int grown = 0;
+    int atFailure = -1;
+    connect(j.request(), &MyHTTP::progress, &j, [&] { grown = qMax(grown, j.request()->bufferCapacity()); });
+    connect(&j, &MyWebJPEG::failed, &j, [&] { atFailure = j.request()->bufferCapacity(); });
+    j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
+    j.get();
+    QTRY_VERIFY_WITH_TIMEOUT(atFailure >= 0, 30000);
+    QVERIFY(grown > MyHTTP::KeptCapacity);
+    QVERIFY(atFailure <= MyHTTP::KeptCapacity);
+    QVERIFY(j.request()->bufferCapacity() <= MyHTTP::KeptCapacity);
 }
 
 QTEST_MAIN(TestMyWebJPEG)
