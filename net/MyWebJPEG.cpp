@@ -24,7 +24,10 @@ void MyWebJPEG::setURL(const char* text)
 
 void MyWebJPEG::setURL(const QString& text)
 {
-    http->setUrl(text);     // ignored while a transfer runs
+    // The request object ignores a URL while a transfer runs: so does url().
+    if (http->isBusy())
+        return;
+    http->setUrl(text);
     m_url = text;
 }
 

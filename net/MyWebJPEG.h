@@ -22,8 +22,11 @@ public:
     MyWebJPEG();
     ~MyWebJPEG() override;
 
+    // Ignored while a transfer runs, as MyHTTP::setUrl is: an owner that wants another URL at
+    // once abandons the transfer first (request()->abandon()).
     void setURL(const char* text);
     void setURL(const QString& text);
+    // The URL that the next get() fetches.
     QString url() const { return m_url; }
     void setMode(int m) { mode = m; }
     MyHTTP* request() const { return http; }
