@@ -24,7 +24,10 @@ void MyWebJPEG::setURL(const char* text)
 
 void MyWebJPEG::setURL(const QString& text)
 {
-    http->setUrl(text);     // ignored while a transfer runs
+    // The request object ignores a URL while a transfer runs: so does url().
+    if (http->isBusy())
+        return;
+    http->setUrl(text);
     m_url = text;
 }
 
@@ -80,6 +83,9 @@ QImage MyWebJPEG::decode(const uchar* data, int size)
 void MyWebJPEG::dataReady()
 {
     if (!http->succeeded()) {
+        // Nothing reads a failed reply's bytes. Given back before failed(), whose receiver may
+        // start the next transfer, which would keep the buffer.
+        http->trimBuffer();
         emit failed();
         return;
     }

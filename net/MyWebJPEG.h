@@ -14,7 +14,7 @@ class MyHTTP;
 // Comment and metadata segments never reach the decoder (JpegSegments), so the picture carries
 // no text from the host. The fetcher keeps no picture, and a reply's buffer above a few MiB is
 // given back once the picture is handed on: a receiver that needs the picture keeps its own
-// (shared) copy. A failed transfer gives failed() instead.
+// (shared) copy. A failed transfer gives failed() instead, its buffer given back as well.
 class MyWebJPEG : public QObject
 {
     Q_OBJECT
@@ -22,8 +22,11 @@ public:
     MyWebJPEG();
     ~MyWebJPEG() override;
 
+    // Ignored while a transfer runs, as MyHTTP::setUrl is: an owner that wants another URL at
+    // once abandons the transfer first (request()->abandon()).
     void setURL(const char* text);
     void setURL(const QString& text);
+    // The URL that the next get() fetches.
     QString url() const { return m_url; }
     void setMode(int m) { mode = m; }
     MyHTTP* request() const { return http; }

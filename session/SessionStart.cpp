@@ -113,7 +113,11 @@ void Session::changeVideoFormat(int code)
 {
     // The frame asked for here gives the controls back, also after a command the host stalls on.
     stopAcquisition();
-    videoJPEG.setURL(iservUrl(QString::asprintf("f=p&ps=%i", code)));
+    const QString url = iservUrl(QString::asprintf("f=p&ps=%i", code));
+    // A frame of another size on its way is given up: the chosen size is fetched now.
+    if (url != videoJPEG.url())
+        videoJPEG.request()->abandon();
+    videoJPEG.setURL(url);
     videoJPEG.get();
 }
 

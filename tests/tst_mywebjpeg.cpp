@@ -20,7 +20,7 @@ private slots:
     void failedTransferGivesNoPicture();
     void undecodableReply();
     void pixmapMode();
-    void getWhileBusyIsDropped();
+    void requestWhileBusyIsDropped();
     void decoderMemoryCounted();
     void hostSegmentsLeftOut();
     void largeReplyGivesBackItsBuffer();
@@ -167,7 +167,7 @@ void TestMyWebJPEG::pixmapMode()
     QCOMPARE(images.count(), 0);
 }
 
-void TestMyWebJPEG::getWhileBusyIsDropped()
+void TestMyWebJPEG::requestWhileBusyIsDropped()
 {
     TestHost host;
     const QByteArray bytes = TestImages::jpeg(TestImages::solid(8, 8, qRgb(9, 9, 9)));
@@ -178,13 +178,21 @@ void TestMyWebJPEG::getWhileBusyIsDropped()
     });
     MyWebJPEG j;
     QSignalSpy images(&j, &MyWebJPEG::newImageAvailable);
-    j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
+    const QString first = host.url("/cgi-bin/iserv?f=p&ps=1");
+    j.setURL(first);
     j.get();
     j.get();
+    // A URL set meanwhile is dropped too: url() still names what the next get() fetches.
+    j.setURL(host.url("/cgi-bin/iserv?f=p&ps=4"));
+    QCOMPARE(j.url(), first);
     QVERIFY(images.wait());
     QVERIFY(!images.wait(600));
     QCOMPARE(images.count(), 1);
     QCOMPARE(host->count("iserv:p"), 1);
+    j.get();
+    QVERIFY(images.wait());
+    QCOMPARE(host.queries("iserv:p"), QList<QByteArray>(2, "f=p&ps=1"));
+    QCOMPARE(j.url(), first);
 }
 
 namespace {
@@ -301,6 +309,25 @@ void TestMyWebJPEG::largeReplyGivesBackItsBuffer()
             QVERIFY(j.request()->bufferCapacity() <= MyHTTP::KeptCapacity);
         }
     }
+
+    // A failed reply as large gives its buffer back as well, before failed() is told: a
+    // receiver starting the next transfer there would keep it.
+    host->script("iserv:p", [&](const HostRequest&) {
+        HostReply r = HostReply::jpeg(picture + QByteArray(20 << 20, 'x'));
+        r.status = 500;
+        return r;
+    });
+    MyWebJPEG j;
+    int grown = 0;
+    int atFailure = -1;
+    connect(j.request(), &MyHTTP::progress, &j, [&] { grown = qMax(grown, j.request()->bufferCapacity()); });
+    connect(&j, &MyWebJPEG::failed, &j, [&] { atFailure = j.request()->bufferCapacity(); });
+    j.setURL(host.url("/cgi-bin/iserv?f=p&ps=1"));
+    j.get();
+    QTRY_VERIFY_WITH_TIMEOUT(atFailure >= 0, 30000);
+    QVERIFY(grown > MyHTTP::KeptCapacity);
+    QVERIFY(atFailure <= MyHTTP::KeptCapacity);
+    QVERIFY(j.request()->bufferCapacity() <= MyHTTP::KeptCapacity);
 }
 
 QTEST_MAIN(TestMyWebJPEG)

@@ -1,4 +1,5 @@
 // Session start: the window, its keys and windows, the start requests and the system information.
+#include "ImageRoutes.h"
 #include "SessionFixture.h"
 
 #include <QComboBox>
@@ -160,6 +161,34 @@ void TestSessionStart::sizeChangeKeepsUrl()
     s->refreshButton->click();
     QVERIFY(f.waitIdle());
     QCOMPARE(f.queries(QStringLiteral("iserv:p")), QList<QByteArray>(3, "l=guest&s=tall&f=p&ps=3"));
+
+    // A size chosen while a frame is on its way: that frame is given up and one of the chosen
+    // size comes, with nothing more done; choosing it again asks for nothing more.
+    bool answer = false;            // every frame is held until then
+    f.host->script(QStringLiteral("iserv:p"), [&](const HostRequest& r) {
+        HostReply reply = HostReply::jpeg(
+            ImageRoutes::jpeg(ImageRoutes::videoFrame(f.host->world(), r.value(QStringLiteral("s")),
+                                                      r.value(QStringLiteral("ps")).toInt())));
+        reply.ready = [&answer](HostReply&) { return answer; };
+        return reply;
+    });
+    f.host->clearLog();
+    s->refreshButton->click();
+    QVERIFY(s->videoJPEG.request()->isBusy());
+    sizes->setCurrentIndex(3);
+    emit sizes->activated(3);
+    QTRY_COMPARE(f.host->count(QStringLiteral("iserv:p")), 2);
+    emit sizes->activated(3);
+    answer = true;
+    QVERIFY(f.waitIdle());
+    const QByteArray chosen = "l=guest&s=tall&f=p&ps=4";
+    QCOMPARE(f.queries(QStringLiteral("iserv:p")), (QList<QByteArray>{"l=guest&s=tall&f=p&ps=3", chosen}));
+    QCOMPARE(s->videoWindow->imageView->sourceImage.size(), QSize(1280, 960));
+    // What url() names is what the next frame, and a scan or stack built on it, asks for.
+    QVERIFY(s->videoJPEG.url().endsWith(QLatin1String("f=p&ps=4")));
+    s->refreshButton->click();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(f.queries(QStringLiteral("iserv:p")).last(), chosen);
 }
 
 void TestSessionStart::scopeWithoutSlides()
