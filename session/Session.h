@@ -46,6 +46,7 @@ public:
     QTimer controlTimer;
     MyHTTP timeConn;
     bool stackBusy = false;
+    bool stackReturning = false;    // after a stack, the stage is on its way back to stackCentre
     bool neighborBusy = false;      // a neighbour scan runs
     bool neighborsDone = false;
     bool neighborScanCut = false;   // a scan stopped early, which cleared neighborsDone
@@ -154,9 +155,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // A neighbour scan or a focus stack runs: no stage command of the user goes out, and no
-    // video frame gives the controls back before it ends.
-    bool acquiring() const { return neighborBusy || stackBusy; }
+    // A neighbour scan or a focus stack runs, or the stage returns from a stack: no stage
+    // command of the user goes out, and no video frame gives the controls back before it ends.
+    bool acquiring() const { return neighborBusy || stackBusy || stackReturning; }
     void videoFrameArrived();
     void videoFrameFailed();
     // A new video size stops a running scan or stack, whose requests are abandoned.
@@ -166,10 +167,14 @@ private:
     QByteArray curSlideWire;    // the bytes the host names curSlide with
     void sendMove(const QString& command);
 
-    // Focus stack: ends it (the controls come back, if asked, unless the time is over), or ends
-    // it after a level that got no image, which then leaves stackZ, with a line to System Info.
+    // Focus stack: ends it, or ends it after a level that got no image, which then leaves
+    // stackZ, with a line to System Info. Unless the time is over, a stage that left the centre
+    // is sent back there and the frame taken there brings the controls back; with no level
+    // sent, the controls come back at once, if asked.
     void finishStack(bool controlsBack = true);
     void dropStackLevel(const QString& why, bool controlsBack = true);
+    void stackReturned();
+    bool stackMoved = false;    // a level move of this stack went out
     QMetaObject::Connection insetFailure;   // insetJPEG's failed(), hooked at the first stack
     // The neighbour scan stops early: controls back (if asked) unless the time is over, a
     // System Info line.

@@ -1,5 +1,6 @@
 // Focus stack: a chain of level move, inset image, next level move, around the stage height at
-// the start; afterwards the slider puts a level's height into the z field.
+// the start, then one move back to the start; afterwards the slider puts a level's height into
+// the z field.
 #include "Session.h"
 
 #include "StageReplies.h"
@@ -9,9 +10,9 @@
 
 void Session::beginZAcquire()
 {
-    // A press while a chain still runs (the controls came back with a video frame) would mix
-    // the running stack's levels into the new one.
-    if (stackBusy || !videoWindow)
+    // A press while a chain or its return still runs would mix the running stack's levels
+    // into the new one.
+    if (stackBusy || stackReturning || !videoWindow)
         return;
     if (!insetFailure)
         insetFailure = connect(&insetJPEG, &MyWebJPEG::failed, this, [this] {
@@ -19,6 +20,7 @@ void Session::beginZAcquire()
         });
 
     stackBusy = true;
+    stackMoved = false;
     disableControls();
     statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
     zRemaining = frameCountSelector->value();
@@ -58,11 +60,16 @@ void Session::startNextZImage(QImage&)
                                                 double(stackCentre.y), z)
                               + authPart()));
     zMoveConn.fetch();
+    stackMoved = true;
     --zRemaining;
 }
 
 void Session::zMoveComplete()
 {
+    if (stackReturning) {
+        stackReturned();
+        return;
+    }
     // A level the stage did not reach would be browsed at a height its image does not show.
     if (!zMoveConn.succeeded() || moveRefused(zMoveConn.data(), zMoveConn.length())) {
         dropStackLevel(QStringLiteral("***Error - Focus stack stopped: the microscope did not move to the next level."));
@@ -92,7 +99,38 @@ void Session::dropStackLevel(const QString& why, bool controlsBack)
 void Session::finishStack(bool controlsBack)
 {
     stackBusy = false;
+    // Left at a level, the stage would be away from the height the fields and the frame show.
+    // After the time is over nothing more goes out.
+    if (stackMoved && !expired) {
+        stackMoved = false;
+        stackReturning = true;
+        zMoveConn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(stackCentre.x),
+                                                    double(stackCentre.y), double(stackCentre.z))
+                                  + authPart()));
+        zMoveConn.fetch();
+        return;
+    }
     if (controlsBack && !expired)
         enableControls();
     statusBar()->clearMessage();
+}
+
+void Session::stackReturned()
+{
+    stackReturning = false;
+    statusBar()->clearMessage();
+    if (expired)
+        return;
+    if (!zMoveConn.succeeded() || moveRefused(zMoveConn.data(), zMoveConn.length())) {
+        // Where the stage is now is not known: the fields stay as they are.
+        sysInfoBox->append(
+            QStringLiteral("***Error - Focus stack: the microscope did not move back to where the stack began."));
+        enableControls();
+        return;
+    }
+    physical = stackCentre;
+    pointToScreen(physical);
+    emit physicalLocationChanged(physical);
+    // A frame at the centre, whose arrival brings the controls back, as after any command.
+    videoJPEG.get();
 }

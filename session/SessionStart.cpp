@@ -118,12 +118,15 @@ void Session::changeVideoFormat(int code)
     if (url != videoJPEG.url())
         videoJPEG.request()->abandon();
     videoJPEG.setURL(url);
-    videoJPEG.get();
+    // A stage on its way back from a stack takes its frame once there.
+    if (!stackReturning)
+        videoJPEG.get();
 }
 
 void Session::stopAcquisition()
 {
-    // A scan's tiles and a stack's focus box are in the pixels of the old size.
+    // A scan's tiles and a stack's focus box are in the pixels of the old size. A stopped stack
+    // sends the stage back to its centre.
     if (neighborBusy) {
         neighMoveConn.abandon();
         neighborJPEG.request()->abandon();

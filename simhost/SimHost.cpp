@@ -105,13 +105,23 @@ QList<SimHost::LogEntry> SimHost::requests(const QString& route) const
 
 bool SimHost::frameFollowsBlockingMove() const
 {
-    for (qsizetype i = m_log.size() - 1; i >= 0; --i) {
+    qsizetype i = m_log.size() - 1;
+    for (; i >= 0; --i) {
         if (m_log[i].route == QLatin1String("iserv:p"))
             return false;
-        if (m_log[i].route == QLatin1String("iserv:m"))
-            return m_log[i].value(QStringLiteral("b")) == QLatin1String("y");
+        if (m_log[i].route == QLatin1String("iserv:m")) {
+            if (m_log[i].value(QStringLiteral("b")) != QLatin1String("y"))
+                return false;
+            break;
+        }
     }
-    return false;
+    if (i < 0)
+        return false;
+    // A blocking move after an inset is a focus stack's way back to its centre.
+    for (; i >= 0; --i)
+        if (m_log[i].route == QLatin1String("iserv:p"))
+            return m_log[i].value(QStringLiteral("inset")) != QLatin1String("1");
+    return true;
 }
 
 HostRequest SimHost::decode(const QHttpServerRequest& request) const

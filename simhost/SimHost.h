@@ -80,8 +80,9 @@ public:
     QList<LogEntry> requests(const QString& route) const;
     int count(const QString& route) const { return int(requests(route).size()); }
     void clearLog() { m_log.clear(); }
-    // Whether a frame ("iserv:p") asked for now is the first since a move with "b=y": a
-    // neighbour tile. Read from the log of the requests before it.
+    // Whether a frame ("iserv:p") asked for now is the first since a move with "b=y" that did
+    // not follow an inset: a neighbour tile, not the frame after a focus stack. Read from the
+    // log of the requests before it.
     bool frameFollowsBlockingMove() const;
 
 signals:

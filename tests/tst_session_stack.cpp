@@ -104,7 +104,15 @@ void TestSessionStack::levelsAgainstHost()
     QVERIFY(c.controlsEnabled(true));
     s.frameRangeSelector->setValue(range);
     s.frameCountSelector->setValue(count);
+    // Where the stage is when each video frame (not an inset) is asked for.
+    QList<SimStage::Position> frameAt;
+    QObject::connect(&*c.host, &SimHost::requestServed, [&](const QString& route) {
+        const bool inset = c.host->log().last().value(QStringLiteral("inset")) == QLatin1String("1");
+        if (route == QLatin1String("iserv:p") && !inset)
+            frameAt << c.host->world().stagePosition(QStringLiteral("tall"));
+    });
     c.host->clearLog();
+    frameAt.clear();
     const CoordinateTriple at(378350.0f, 251625.0f, centre);
     QVERIFY(runStack(c, at));
 
@@ -113,18 +121,36 @@ void TestSessionStack::levelsAgainstHost()
     QVERIFY(s.statusBar()->currentMessage().isEmpty());
     QCOMPARE(s.zSlider->maximum(), count - 1);
 
+    // The levels, then one move back to the centre, where the next frame is taken; a stack that
+    // sent no level leaves the stage alone.
     const auto moves = c.host->requests(QStringLiteral("iserv:m"));
-    QCOMPARE(moves.size(), heights.size());
+    QList<double> sent = heights;
+    if (!heights.isEmpty())
+        sent << double(centre);
+    QCOMPARE(moves.size(), sent.size());
     for (int k = 0; k < moves.size(); ++k) {
         const QByteArray expected = "l=guest&s=tall&f=m&b=y&x=378350.000000&y=251625.000000&z="
-                                    + QByteArray::number(heights[k], 'f', 6) + "&auth=";
+                                    + QByteArray::number(sent[k], 'f', 6) + "&auth=";
         QVERIFY2(moves[k].rawQuery.startsWith(expected), moves[k].rawQuery.constData());
         QVERIFY(moves[k].rawQuery.size() > expected.size());
     }
-    const auto insets = c.host.queries(QStringLiteral("iserv:p"));
-    QCOMPARE(insets.size(), heights.size());
-    for (const QByteArray& q : insets)
-        QCOMPARE(q, QByteArray("l=guest&s=tall&f=p&ps=1&x=16&y=30&inset=1"));
+    QCOMPARE(frameAt.size(), heights.isEmpty() ? 0 : 1);
+    if (!heights.isEmpty()) {
+        QCOMPARE(frameAt[0].x, 378350.0);
+        QCOMPARE(frameAt[0].y, 251625.0);
+        QCOMPARE(frameAt[0].z, double(centre));
+        QCOMPARE(s.physical.z, centre);
+        QCOMPARE(s.xCoord->text(), QStringLiteral("37.8350"));
+        QCOMPARE(s.yCoord->text(), QStringLiteral("25.1625"));
+        QCOMPARE(s.zCoord->text(), QString::asprintf("%.0f", double(centre) * 0.1));
+    }
+    // The insets, then that frame.
+    const auto pictures = c.host.queries(QStringLiteral("iserv:p"));
+    QCOMPARE(pictures.size(), sent.size());
+    for (int k = 0; k < heights.size(); ++k)
+        QCOMPARE(pictures[k], QByteArray("l=guest&s=tall&f=p&ps=1&x=16&y=30&inset=1"));
+    if (!heights.isEmpty())
+        QCOMPARE(pictures.last(), QByteArray("l=guest&s=tall&f=p&ps=1"));
     QCOMPARE(QList<double>(s.stackZ.begin(), s.stackZ.end()), heights);
     QCOMPARE(s.insetStack->images.size(), heights.size());
     for (const QImage& img : s.insetStack->images)
@@ -174,14 +200,21 @@ void TestSessionStack::sharpestLevelIsNearestFocus()
 void TestSessionStack::chainEnds_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("moves");         // level moves sent
+    QTest::addColumn<int>("moves");         // blocking moves sent: the levels and the return
     QTest::addColumn<int>("levels");        // entries of stackZ and images kept
-    QTest::addColumn<bool>("finished");
-    QTest::newRow("refused level move") << "-N" << 4 << 3 << true;
-    QTest::newRow("failed level move") << "500" << 4 << 3 << true;
-    QTest::newRow("failed inset") << "inset" << 4 << 3 << true;
-    // Expiry stops the chain where it is: the level under way is still fetched.
-    QTest::newRow("expiry") << "expiry" << 4 << 4 << false;
+    QTest::addColumn<bool>("finished");      // the controls came back
+    QTest::addColumn<QString>("line");      // to System Info
+    const QString level = QStringLiteral("Focus stack stopped: the microscope did not move to the next level.");
+    QTest::newRow("refused level move") << "-N" << 5 << 3 << true << level;
+    QTest::newRow("failed level move") << "500" << 5 << 3 << true << level;
+    QTest::newRow("failed inset") << "inset" << 5 << 3 << true
+                                  << "Focus stack stopped: the image of a level could not be fetched.";
+    // A stage whose return failed is where nobody knows: no frame, the fields stay.
+    QTest::newRow("refused return") << "return" << 16 << 15 << true
+                                    << "Focus stack: the microscope did not move back to where the stack began.";
+    // Expiry stops the chain where it is: the level under way is still fetched, nothing follows.
+    QTest::newRow("expiry") << "expiry" << 4 << 4 << false << QString();
+    QTest::newRow("expiry on the way back") << "expiry back" << 16 << 15 << false << QString();
 }
 
 void TestSessionStack::chainEnds()
@@ -190,6 +223,7 @@ void TestSessionStack::chainEnds()
     QFETCH(int, moves);
     QFETCH(int, levels);
     QFETCH(bool, finished);
+    QFETCH(QString, line);
 
     ControlSession c;
     Session* s = nullptr;
@@ -197,7 +231,16 @@ void TestSessionStack::chainEnds()
     c.host->script(QStringLiteral("iserv:m"), [&](const HostRequest& r) {
         if (r.value(QStringLiteral("b")) != QLatin1String("y"))
             return HostReply::text("+OK 378350 251625 15000");
-        if (++moveNo == 4) {
+        if (++moveNo == 16 && fault == QLatin1String("return"))
+            return HostReply::text("-N");
+        if (moveNo == 16 && fault == QLatin1String("expiry back")) {
+            s->secondsLeft = 1;
+            QTimer::singleShot(0, s, &Session::tickme);
+            HostReply back = HostReply::text("+OK");
+            back.ready = [&](HostReply&) { return s->expired; };
+            return back;
+        }
+        if (moveNo == 4) {
             if (fault == QLatin1String("-N"))
                 return HostReply::text("-N");
             if (fault == QLatin1String("500")) {
@@ -222,8 +265,9 @@ void TestSessionStack::chainEnds()
     });
     QVERIFY(c.start());
     s = c.s;
-    QVERIFY(runStack(c, CoordinateTriple(378350.0f, 251625.0f, 15000.0f)));
-    if (fault == QLatin1String("expiry"))
+    const QStringList fieldsBefore{s->xCoord->text(), s->yCoord->text(), s->zCoord->text()};
+    QVERIFY(runStack(c, CoordinateTriple(378350.0f, 251625.0f, 17000.0f)));
+    if (fault.startsWith(QLatin1String("expiry")))
         QVERIFY(c.boxes.waitFor(1));
     QVERIFY(c.settle());
 
@@ -231,17 +275,38 @@ void TestSessionStack::chainEnds()
     QCOMPARE(s->stackZ.size(), levels);
     QCOMPARE(s->insetStack->images.size(), levels);
     for (int k = 0; k < levels; ++k)
-        QCOMPARE(s->stackZ[k], 15000.0 + (k - 8) * 130.0);
-    QCOMPARE(s->stackBusy, !finished);
+        QCOMPARE(s->stackZ[k], 17000.0 + (k - 8) * 130.0);
+    QCOMPARE(s->stackBusy, fault == QLatin1String("expiry"));
+    QVERIFY(!s->stackReturning);
     QVERIFY(c.controlsEnabled(finished));
+
+    // The last move, and whether a video frame was asked for after it.
+    const auto& log = c.host->log();
+    qsizetype lastMove = log.size() - 1;
+    while (lastMove >= 0 && log[lastMove].route != QLatin1String("iserv:m"))
+        --lastMove;
+    QVERIFY(lastMove >= 0);
+    bool frameAfter = false;
+    for (qsizetype i = lastMove + 1; i < log.size(); ++i)
+        if (log[i].route == QLatin1String("iserv:p") && log[i].value(QStringLiteral("inset")) != QLatin1String("1"))
+            frameAfter = true;
+    const bool returned = finished && fault != QLatin1String("return");
+    QCOMPARE(frameAfter, returned);
+    if (returned) {
+        QCOMPARE(log[lastMove].value(QStringLiteral("z")), QStringLiteral("17000.000000"));
+        QCOMPARE(s->zCoord->text(), QStringLiteral("1700"));
+    } else if (finished) {
+        QCOMPARE(QStringList({s->xCoord->text(), s->yCoord->text(), s->zCoord->text()}), fieldsBefore);
+    }
+
     if (finished) {
         QVERIFY(s->statusBar()->currentMessage().isEmpty());
-        QVERIFY(s->sysInfoBox->toPlainText().contains(QStringLiteral("Focus stack stopped")));
+        QVERIFY(s->sysInfoBox->toPlainText().contains(line));
         QVERIFY(c.boxes.seen.isEmpty());
         // The levels so far stay browsable.
         s->zSlider->setValue(0);
         s->zSlider->setValue(levels - 1);
-        QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", (15000.0 + (levels - 1 - 8) * 130.0) * 0.1));
+        QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", (17000.0 + (levels - 1 - 8) * 130.0) * 0.1));
         QCOMPARE(s->insetStack->current, levels - 1);
     } else {
         QVERIFY(s->expired);
@@ -252,14 +317,24 @@ void TestSessionStack::chainEnds()
 void TestSessionStack::spinBoxesChangedDuringStack()
 {
     // A change of the spin boxes moves the remaining levels only; stackZ, the stack view and
-    // the slider keep one index per level. A press while the chain runs starts nothing.
+    // the slider keep one index per level. A video frame arriving during the stack or its
+    // return leaves the controls off, and a press while the chain runs starts nothing.
     ControlSession c;
     Session* s = nullptr;
     QList<int> sliderAtMove;
     bool zLeftAlone = false;
+    int framesInStack = 0;
+    bool controlsOnInStack = false;
     c.host->script(QStringLiteral("iserv:m"), [&](const HostRequest& r) {
         if (r.value(QStringLiteral("b")) != QLatin1String("y"))
             return HostReply::text("+OK 378350 251625 15000");
+        if (!s->stackBusy) {
+            // On the way back, too, a frame leaves the controls off.
+            s->videoJPEG.get();
+            HostReply back = HostReply::text("+OK");
+            back.ready = [&](HostReply&) { return framesInStack > 1; };
+            return back;
+        }
         sliderAtMove << s->zSlider->value();
         if (sliderAtMove.size() == 5) {
             // Browsing an acquired level during the stack leaves the z field alone.
@@ -268,14 +343,25 @@ void TestSessionStack::spinBoxesChangedDuringStack()
             zLeftAlone = s->zCoord->text() == z && s->insetStack->current == 1;
             s->frameCountSelector->setValue(3);
             s->frameRangeSelector->setValue(100);
-            s->enableControls();            // as a video frame arriving now would
-            s->focusStackButton->click();
+            s->videoJPEG.get();             // a frame asked for before the stack, say
+            s->beginZAcquire();             // a press that gets through
         }
-        return HostReply::text("+OK");
+        HostReply reply = HostReply::text("+OK");
+        if (sliderAtMove.size() == 6)       // held until that frame has arrived
+            reply.ready = [&](HostReply&) { return framesInStack > 0; };
+        return reply;
     });
     QVERIFY(c.start());
     s = c.s;
+    QObject::connect(&s->videoJPEG, &MyWebJPEG::newImageAvailable, s, [&] {
+        if (s->stackBusy || s->stackReturning) {
+            ++framesInStack;
+            controlsOnInStack = controlsOnInStack || !c.controlsEnabled(false);
+        }
+    });
     QVERIFY(runStack(c, CoordinateTriple(378350.0f, 251625.0f, 15000.0f)));
+    QCOMPARE(framesInStack, 2);
+    QVERIFY(!controlsOnInStack);
 
     QList<double> expected;
     for (int k = 0; k < 15; ++k) {
@@ -298,12 +384,28 @@ void TestSessionStack::spinBoxesChangedDuringStack()
 
 void TestSessionStack::videoSizeStopsStack()
 {
-    // The frame of a new video size ends the stack, whose focus box is in the old size's
-    // pixels, and brings the controls back; no level is sent after it.
+    // A new video size stops the stack, whose focus box is in the old size's pixels: no level
+    // is sent after it, the stage goes back to the centre, and only there is a frame of the new
+    // size taken, whose arrival brings the controls back.
     ControlSession c;
     c.host->setDelay(QStringLiteral("iserv:m"), 300);
+    Session* s = nullptr;
+    bool release = false;
+    int newSizeFrames = 0;
+    bool takenMidReturn = false;
+    c.host->script(QStringLiteral("iserv:p"), [&](const HostRequest& r) {
+        if (r.value(QStringLiteral("inset")) == QLatin1String("1"))
+            return HostReply::jpeg(TestImages::jpeg(TestImages::solid(168, 140, qRgb(90, 0, 0))));
+        HostReply frame = HostReply::jpeg(TestImages::jpeg(TestImages::solid(640, 480, qRgb(90, 90, 90))));
+        if (r.value(QStringLiteral("ps")) == QLatin1String("3")) {
+            ++newSizeFrames;
+            takenMidReturn = takenMidReturn || s->stackReturning || s->zMoveConn.isBusy();
+            frame.ready = [&](HostReply&) { return release; };
+        }
+        return frame;
+    });
     QVERIFY(c.start());
-    Session* s = c.s;
+    s = c.s;
     s->physical = CoordinateTriple(378350.0f, 251625.0f, 15000.0f);
     s->focusStackButton->click();
     QVERIFY(QTest::qWaitFor([&] { return s->insetStack->images.size() >= 3 && s->zMoveConn.isBusy(); }, 20000));
@@ -311,12 +413,19 @@ void TestSessionStack::videoSizeStopsStack()
     QComboBox* sizes = s->videoWindow->videoResComboBox;
     sizes->setCurrentIndex(2);
     emit sizes->activated(2);
-    QVERIFY(QTest::qWaitFor([&] { return c.controlsEnabled(true); }, 10000));
     QVERIFY(s->sysInfoBox->toPlainText().contains(QStringLiteral("Focus stack stopped: the video size was changed.")));
     QVERIFY(!s->stackBusy);
-    const int moves = c.host->count(QStringLiteral("iserv:m"));
+    QVERIFY(QTest::qWaitFor([&] { return newSizeFrames == 1; }, 10000));
+    QVERIFY(!takenMidReturn);
+    const auto moves = c.host->requests(QStringLiteral("iserv:m"));
+    QCOMPARE(moves.last().value(QStringLiteral("z")), QStringLiteral("15000.000000"));
+    QCOMPARE(s->zCoord->text(), QStringLiteral("1500"));
+    QVERIFY(c.controlsEnabled(false));
+    release = true;
+    QVERIFY(QTest::qWaitFor([&] { return c.controlsEnabled(true); }, 10000));
     QTest::qWait(1200);
-    QCOMPARE(c.host->count(QStringLiteral("iserv:m")), moves);
+    QCOMPARE(c.host->count(QStringLiteral("iserv:m")), int(moves.size()));
+    QCOMPARE(newSizeFrames, 1);
     const int levels = int(s->insetStack->images.size());
     QCOMPARE(s->stackZ.size(), levels);
     s->zSlider->setValue(0);

@@ -17,13 +17,14 @@ struct ControlSession : SessionFixture
         return s && settle();
     }
 
-    // The start's requests and those of the stack and the cancellation have all been answered.
+    // The start's requests and those of the stack and the cancellation have all been answered,
+    // and so has the frame a stack's return asks for.
     bool settle(int timeoutMs = 10000)
     {
-        return waitIdle(timeoutMs) && QTest::qWaitFor([this] {
-            return !s->zMoveConn.isBusy() && !s->insetJPEG.request()->isBusy() && !s->cancelConn.isBusy()
+        return waitSettled([this] {
+            return idle() && !s->zMoveConn.isBusy() && !s->insetJPEG.request()->isBusy() && !s->cancelConn.isBusy()
                    && !s->timeConn.isBusy();
-        }, timeoutMs);
+        }, 20, timeoutMs);
     }
 
     // The eleven stage controls of the command cycle.
