@@ -297,6 +297,8 @@ void HighResPreview::requestLists()
                            .value(jobId)
                            .raw(QStringLiteral("&c=1")));
     }
+    // A job's dots belong on its own slide only; its lists are asked for all the same.
+    listsOfSlide = slideListMode || (!jobSlide.isEmpty() && jobSlide == slideWireName);
     lists.sent();
     listsPending = true;
     counts1.fetch();
@@ -313,7 +315,7 @@ void HighResPreview::markUpPixmap()
             requestLists();
         return;
     }
-    if (!counts1.succeeded() || !counts2.succeeded())
+    if (!counts1.succeeded() || !counts2.succeeded() || !listsOfSlide)
         return;
     haveLists = true;
     drawLists();

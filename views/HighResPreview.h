@@ -56,6 +56,8 @@ public:
     bool slideListMode = false;
     bool jobListMode = false;
     QByteArray jobId;
+    // The slide of jobId: in job-list mode the job's dots are drawn on that slide only.
+    QByteArray jobSlide;
     QByteArray fiducialTag;
     bool showSelection = false;
 
@@ -181,6 +183,7 @@ private:
     // lists; a pair is drawn only for the generation it was sent for, once both have arrived.
     Generation lists;
     bool listsPending = false;
+    bool listsOfSlide = false;  // the lists on their way belong to the slide shown
     bool slideImageIn = false;  // the current slide's image has arrived
     QPixmap arrived;            // that image, while the slide's calibration is still on its way
 
