@@ -461,8 +461,10 @@ void TestHighResPreview::listsAcrossSlides()
     auto v = previewOn(site, true);
 
     // The first slide's image and corrected fiducials are still running when the second slide
-    // is chosen: they are discarded, and the second slide's are fetched when they are done.
+    // is chosen: the image is discarded and the second slide's fetched when it is done; the
+    // fiducial request is abandoned for the second slide's.
     load(*v, "S1");
+    QVERIFY(site.waitCount("/fiducials/", 1));
     QVERIFY(showWithLists(site, *v, "S2", 1));
     QCOMPARE(site.asked("/fiducials/"), (QStringList{"/fiducials/S1.scopeA.new", "/fiducials/S2.scopeA.new"}));
     QCOMPARE(v->originX, 100.0);

@@ -174,9 +174,9 @@ private:
 
     QString host;
 
-    // Replies for an earlier slide are discarded and the current slide's requests sent then.
+    // A picture for an earlier slide is discarded and the current slide's asked for then; a
+    // calibration on its way is abandoned for the current one.
     Generation image;
-    Generation fiducials;
     QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
     // Each slide change and each slide image that arrives starts a new generation of point
