@@ -37,6 +37,7 @@ public:
     int filterState = 0;            // "Filter Null Stacks": 0 off, 2 on
     MyHTTP jobListConn;
     MyHTTP jobConn;
+    QByteArray askedJob;            // the job jobConn asks for; the view takes it once its slide is known
     MyHTTP cancelConn;
     bool corner1Set = false;
     bool corner2Set = false;

@@ -19,7 +19,7 @@ QByteArray wireOf(const QListWidgetItem* item)
 
 void askForJob(Session* s, const QByteArray& job)
 {
-    s->highRes->jobId = job;
+    s->askedJob = job;
     s->jobConn.setUrl(Url(s->si.host).field(QStringLiteral("/cgi-bin/icount?f=jl&j="), job).raw(QStringLiteral("&c=1")));
     s->jobConn.fetch();
 }
@@ -97,7 +97,7 @@ void Session::displayJob()
     const QListWidgetItem* current = joblistBox->currentItem();
     if (!highRes->jobListMode || !current)
         return;
-    if (wireOf(current) != highRes->jobId) {
+    if (wireOf(current) != askedJob) {
         askForJob(this, wireOf(current));
         return;
     }
@@ -106,6 +106,9 @@ void Session::displayJob()
         sysInfoBox->append(QStringLiteral("***Error fetching the slide of the job from the server.\n"));
         return;
     }
+    // The view draws the job's dots from now on, and on this slide only.
+    highRes->jobId = askedJob;
+    highRes->jobSlide = slide;
     showSlide(slide);
     handleJobReset();
 }

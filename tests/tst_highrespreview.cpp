@@ -411,6 +411,7 @@ void TestHighResPreview::pointListDots()
     auto v = previewOn(site, !jobMode);
     v->jobListMode = jobMode;
     v->jobId = "J 7";
+    v->jobSlide = "A B#1";
     v->fiducialTag = "scope-2";
     QVERIFY(showWithLists(site, *v, "A B#1", 1));
     QCOMPARE(site.asked("/fiducials/"), (QStringList{"/fiducials/A B#1.scope-2.new", "/fiducials/A B#1"}));
@@ -429,6 +430,7 @@ void TestHighResPreview::pointListDots()
     site.add(red + id("J8", "S2"), "S2 50000 60000\n", redDelay);
     site.add("sbl:" + id("J8", "S2"), "S2 60000 60000\n", greenDelay);
     v->jobId = "J8";
+    v->jobSlide = "S2";
     load(*v, "S2");
     QVERIFY(site.waitCount("icount:sbl", 2));
     QVERIFY(QTest::qWaitFor([&] { return v->counts1.isBusy() != v->counts2.isBusy(); }, 10000));
@@ -459,8 +461,10 @@ void TestHighResPreview::listsAcrossSlides()
     auto v = previewOn(site, true);
 
     // The first slide's image and corrected fiducials are still running when the second slide
-    // is chosen: they are discarded, and the second slide's are fetched when they are done.
+    // is chosen: the image is discarded and the second slide's fetched when it is done; the
+    // fiducial request is abandoned for the second slide's.
     load(*v, "S1");
+    QVERIFY(site.waitCount("/fiducials/", 1));
     QVERIFY(showWithLists(site, *v, "S2", 1));
     QCOMPARE(site.asked("/fiducials/"), (QStringList{"/fiducials/S1.scopeA.new", "/fiducials/S2.scopeA.new"}));
     QCOMPARE(v->originX, 100.0);

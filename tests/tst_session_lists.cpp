@@ -12,6 +12,7 @@ private slots:
     void listReplies_data();
     void listReplies();
     void jobPicks();
+    void jobDotsOnTheirSlide();
     void pressWhileLoading();
 };
 
@@ -38,6 +39,21 @@ void setArea(Session* s)
     s->xCoord->setText("11");
     s->yCoord->setText("12");
     s->PushButton7->click();
+}
+
+// Pixels of the slide view's picture in the pure red and green of the point-list dots.
+QPair<int, int> dotPixels(const HighResPreview* v)
+{
+    const QImage img = v->pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+    int red = 0, green = 0;
+    for (int y = 0; y < img.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        for (int x = 0; x < img.width(); ++x) {
+            red += line[x] == qRgb(255, 0, 0);
+            green += line[x] == qRgb(0, 255, 0);
+        }
+    }
+    return {red, green};
 }
 
 } // namespace
@@ -106,8 +122,8 @@ void TestSessionLists::jobPicks()
 
     setArea(s);
     s->joblistBox->setCurrentRow(rowOf(s->joblistBox, "J1001"));
-    QCOMPARE(s->highRes->jobId, QStringLiteral("J1001"));
     QVERIFY(QTest::qWaitFor([&] { return s->curSlide == QLatin1String("S12"); }, 5000));
+    QCOMPARE(s->highRes->jobId, QStringLiteral("J1001"));
     QCOMPARE(f.queries(QStringLiteral("icount:jl")).value(0), QByteArray("f=jl&j=J1001&c=1"));
     QCOMPARE(s->corner2.x, 0.0f);
     QVERIFY(QTest::qWaitFor([&] { return f.host->count(QStringLiteral("/small_slides/")) == 2; }, 5000));
@@ -163,6 +179,71 @@ void TestSessionLists::jobPicks()
         QCOMPARE(s->highRes->slideName, picked);
         QCOMPARE(s->sysInfoBox->toPlainText().count(QStringLiteral("Error fetching the slide of the job")), 4);
     }
+}
+
+// A job's dots are drawn on the job's own slide only: not on the slide of a job whose reply
+// failed after a picture came in, nor on the microscope's slide shown again.
+void TestSessionLists::jobDotsOnTheirSlide()
+{
+    SessionFixture f;
+    World& w = f.host->world();
+    // The session's request for J1002's slide is held, then fails; every other job list (the
+    // view's own for its dots) is the world's.
+    bool holdJob = false, released = false;
+    f.host->script(QStringLiteral("icount:jl"), [&](const HostRequest& r) {
+        HostReply reply;
+        if (std::exchange(holdJob, false)) {
+            reply.status = 500;
+            reply.ready = [&released](HostReply&) { return released; };
+            return reply;
+        }
+        if (const SimJob* job = w.job(r.value("j")))
+            for (const QPointF& p : job->stacks)
+                reply.body += job->slide.toUtf8() + ' ' + QByteArray::number(p.x(), 'f', 1) + ' '
+                              + QByteArray::number(p.y(), 'f', 1) + '\n';
+        return reply;
+    });
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    HighResPreview* v = s->highRes;
+    s->displayJobButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return !s->jobListConn.isBusy(); }, 5000));
+    QVERIFY(rowOf(s->joblistBox, "J1002") >= 0);
+
+    s->joblistBox->setCurrentRow(rowOf(s->joblistBox, "J1001"));
+    QVERIFY(QTest::qWaitFor([&] { return v->slideName == QLatin1String("kidney02"); }, 5000));
+    QVERIFY(f.waitIdle());
+    const QVector<QPoint> red = v->list1, green = v->list2;
+    const QPair<int, int> drawn = dotPixels(v);
+    QVERIFY(!red.isEmpty() && !green.isEmpty());
+    QVERIFY(drawn.first > 0 && drawn.second > 0);
+
+    // J1002 is picked; the picture of the slide shown arrives with its lists before J1002's
+    // reply, which then fails: J1001's dots stay, and none of J1002's are drawn.
+    holdJob = true;
+    s->joblistBox->setCurrentRow(rowOf(s->joblistBox, "J1002"));
+    QVERIFY(s->jobConn.isBusy());
+    const int lists = f.host->count(QStringLiteral("icount:sbl"));
+    s->refPreviewButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return f.host->count(QStringLiteral("icount:sbl")) == lists + 1; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return !v->counts1.isBusy() && !v->counts2.isBusy() && !v->pixmap.isNull(); },
+                            5000));
+    released = true;
+    QVERIFY(QTest::qWaitFor([&] { return !s->jobConn.isBusy(); }, 5000));
+    QVERIFY(f.waitIdle());
+    QVERIFY(s->sysInfoBox->toPlainText().contains(QStringLiteral("Error fetching the slide of the job")));
+    QCOMPARE(s->curSlide, QStringLiteral("kidney02"));
+    QCOMPARE(v->list1, red);
+    QCOMPARE(v->list2, green);
+    QCOMPARE(dotPixels(v), drawn);
+
+    // "Show Available Slide" keeps the job list, and shows the microscope's slide bare.
+    s->curSlideButton->click();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(v->slideName, QStringLiteral("liver01"));
+    QVERIFY(v->jobListMode && !v->pixmap.isNull());
+    QVERIFY(v->list1.isEmpty() && v->list2.isEmpty());
+    QCOMPARE(dotPixels(v), (QPair<int, int>(0, 0)));
 }
 
 // A press while a list is being fetched changes nothing; a library entry loads its slide.

@@ -23,6 +23,7 @@ private slots:
     void frameNotDecoded();
     void correctionRefused_data();
     void correctionRefused();
+    void correctionAfterStalledCalibration();
     void correctionReplies_data();
     void correctionReplies();
     void correctionNearEdge();
@@ -276,6 +277,41 @@ void TestSessionNeighbor::correctionRefused()
     QVERIFY(!s->calibConn.isBusy());
     QTest::qWait(50);
     QCOMPARE(f.host->count(QStringLiteral("icount:ca")), 0);
+}
+
+// A calibration request that the host never answers holds the slide's picture back only until
+// "Refresh Preview" asks again: that calibration comes, the picture is shown and the correction
+// goes ahead.
+void TestSessionNeighbor::correctionAfterStalledCalibration()
+{
+    SessionFixture f(QStringLiteral("dark"));
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    HighResPreview* v = s->highRes;
+    s->neighborsDone = true;
+    s->neighborCentre = s->physical;
+    f.host->setDelay(QStringLiteral("/fiducials/"), 600000);
+    f.host->clearLog();
+    s->refPreviewButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return s->correctButton->isEnabled() && !v->jpeg.request()->isBusy(); }, 10000));
+    QVERIFY(v->newFiducials.isBusy() && v->pixmap.isNull() && !v->calibrationRead());
+    const QList<SimHost::LogEntry> stalled = f.host->requests(QStringLiteral("/fiducials/"));
+    QCOMPARE(stalled.size(), 1);
+
+    f.host->setDelay(QStringLiteral("/fiducials/"), 0);
+    f.host->clearLog();
+    s->refPreviewButton->click();
+    QVERIFY(f.waitIdle());
+    const QList<SimHost::LogEntry> asked = f.host->requests(QStringLiteral("/fiducials/"));
+    QVERIFY(!asked.isEmpty());
+    QCOMPARE(asked[0].path, stalled[0].path);
+    QVERIFY(v->calibrationRead() && !v->pixmap.isNull());
+
+    BoxCloser boxes;
+    s->correctButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
+    QCOMPARE(f.host->count(QStringLiteral("icount:ca")), 1);
 }
 
 void TestSessionNeighbor::correctionReplies_data()

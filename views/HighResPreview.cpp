@@ -92,7 +92,6 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
     lists.advance();
     slideImageIn = false;
     image.advance();
-    fiducials.advance();
     requestImage();
     requestFiducials();
     redraw();
@@ -116,9 +115,10 @@ void HighResPreview::imageRequestDone()
 void HighResPreview::requestFiducials()
 {
     calibrationCurrent = false;
-    if (newFiducials.isBusy() || oldFiducials.isBusy())
-        return;
-    fiducials.sent();
+    // A calibration still on its way, perhaps never to come, gives way to this one: the
+    // picture waits for the calibration asked for last.
+    newFiducials.abandon();
+    oldFiducials.abandon();
     fiducialSlide = slideWireName;
     newFiducials.setUrl(Url(host)
                             .raw(QStringLiteral("/fiducials/"))
@@ -131,10 +131,6 @@ void HighResPreview::requestFiducials()
 
 void HighResPreview::loadStatus()
 {
-    if (fiducials.stale()) {
-        requestFiducials();
-        return;
-    }
     if (newFiducials.succeeded()) {
         haveNewFiducials = true;
         loadFiducials();
@@ -150,10 +146,6 @@ void HighResPreview::loadStatus()
 
 void HighResPreview::loadFiducials()
 {
-    if (fiducials.stale()) {
-        requestFiducials();
-        return;
-    }
     MyHTTP* source = nullptr;
     if (haveNewFiducials && newFiducials.succeeded())
         source = &newFiducials;
@@ -297,6 +289,8 @@ void HighResPreview::requestLists()
                            .value(jobId)
                            .raw(QStringLiteral("&c=1")));
     }
+    // A job's dots belong on its own slide only; its lists are asked for all the same.
+    listsOfSlide = slideListMode || (!jobSlide.isEmpty() && jobSlide == slideWireName);
     lists.sent();
     listsPending = true;
     counts1.fetch();
@@ -313,7 +307,7 @@ void HighResPreview::markUpPixmap()
             requestLists();
         return;
     }
-    if (!counts1.succeeded() || !counts2.succeeded())
+    if (!counts1.succeeded() || !counts2.succeeded() || !listsOfSlide)
         return;
     haveLists = true;
     drawLists();

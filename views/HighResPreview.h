@@ -56,6 +56,8 @@ public:
     bool slideListMode = false;
     bool jobListMode = false;
     QByteArray jobId;
+    // The slide of jobId: in job-list mode the job's dots are drawn on that slide only.
+    QByteArray jobSlide;
     QByteArray fiducialTag;
     bool showSelection = false;
 
@@ -172,15 +174,16 @@ private:
 
     QString host;
 
-    // Replies for an earlier slide are discarded and the current slide's requests sent then.
+    // A picture for an earlier slide is discarded and the current slide's asked for then; a
+    // calibration on its way is abandoned for the current one.
     Generation image;
-    Generation fiducials;
     QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
     // Each slide change and each slide image that arrives starts a new generation of point
     // lists; a pair is drawn only for the generation it was sent for, once both have arrived.
     Generation lists;
     bool listsPending = false;
+    bool listsOfSlide = false;  // the lists on their way belong to the slide shown
     bool slideImageIn = false;  // the current slide's image has arrived
     QPixmap arrived;            // that image, while the slide's calibration is still on its way
 
