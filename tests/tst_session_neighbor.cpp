@@ -23,7 +23,8 @@ private slots:
     void frameNotDecoded();
     void correctionRefused_data();
     void correctionRefused();
-    void correctionAfterStalledCalibration();
+    void correctionAfterStalledRequest_data();
+    void correctionAfterStalledRequest();
     void correctionReplies_data();
     void correctionReplies();
     void correctionNearEdge();
@@ -279,30 +280,43 @@ void TestSessionNeighbor::correctionRefused()
     QCOMPARE(f.host->count(QStringLiteral("icount:ca")), 0);
 }
 
-// A calibration request that the host never answers holds the slide's picture back only until
-// "Refresh Preview" asks again: that calibration comes, the picture is shown and the correction
-// goes ahead.
-void TestSessionNeighbor::correctionAfterStalledCalibration()
+void TestSessionNeighbor::correctionAfterStalledRequest_data()
 {
+    QTest::addColumn<QString>("route");
+    QTest::newRow("calibration") << QStringLiteral("/fiducials/");
+    QTest::newRow("picture") << QStringLiteral("/whole_slides/");
+}
+
+// A calibration or picture request that the host never answers holds the slide view back only
+// until "Refresh Preview" asks again: that one comes, the picture is shown and the correction
+// goes ahead.
+void TestSessionNeighbor::correctionAfterStalledRequest()
+{
+    QFETCH(QString, route);
     SessionFixture f(QStringLiteral("dark"));
     QVERIFY(f.openAndSettle());
     Session* s = f.session;
     HighResPreview* v = s->highRes;
+    const bool calibration = route == QLatin1String("/fiducials/");
+    MyHTTP* held = calibration ? &v->newFiducials : v->jpeg.request();
+    MyHTTP* other = calibration ? v->jpeg.request() : &v->newFiducials;
     s->neighborsDone = true;
     s->neighborCentre = s->physical;
-    f.host->setDelay(QStringLiteral("/fiducials/"), 600000);
+    f.host->setDelay(route, 600000);
     f.host->clearLog();
     s->refPreviewButton->click();
-    QVERIFY(QTest::qWaitFor([&] { return s->correctButton->isEnabled() && !v->jpeg.request()->isBusy(); }, 10000));
-    QVERIFY(v->newFiducials.isBusy() && v->pixmap.isNull() && !v->calibrationRead());
-    const QList<SimHost::LogEntry> stalled = f.host->requests(QStringLiteral("/fiducials/"));
-    QCOMPARE(stalled.size(), 1);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return s->correctButton->isEnabled() && !other->isBusy() && f.host->requests(route).size() == 1; },
+        10000));
+    QVERIFY(held->isBusy() && v->pixmap.isNull());
+    QCOMPARE(v->calibrationRead(), !calibration);
+    const QList<SimHost::LogEntry> stalled = f.host->requests(route);
 
-    f.host->setDelay(QStringLiteral("/fiducials/"), 0);
+    f.host->setDelay(route, 0);
     f.host->clearLog();
     s->refPreviewButton->click();
     QVERIFY(f.waitIdle());
-    const QList<SimHost::LogEntry> asked = f.host->requests(QStringLiteral("/fiducials/"));
+    const QList<SimHost::LogEntry> asked = f.host->requests(route);
     QVERIFY(!asked.isEmpty());
     QCOMPARE(asked[0].path, stalled[0].path);
     QVERIFY(v->calibrationRead() && !v->pixmap.isNull());

@@ -61,8 +61,6 @@ HighResPreview::HighResPreview(QWidget* parent, const char* name) : QWidget(pare
     connect(&oldFiducials, qOverload<>(&MyHTTP::done), this, &HighResPreview::loadFiducials);
     connect(&counts1, qOverload<>(&MyHTTP::done), this, &HighResPreview::markUpPixmap);
     connect(&counts2, qOverload<>(&MyHTTP::done), this, &HighResPreview::markUpPixmap);
-    // Runs after the fetcher has handed on (or not) the picture of the finished transfer.
-    connect(jpeg.request(), qOverload<>(&MyHTTP::done), this, &HighResPreview::imageRequestDone);
     location = pixelToPhysical(QPoint(1530, 1018));
     redraw();
 }
@@ -99,17 +97,12 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
 
 void HighResPreview::requestImage()
 {
-    if (jpeg.request()->isBusy())
-        return;
+    // A picture still on its way, perhaps never to come, gives way to this one, as the
+    // calibration does.
+    jpeg.request()->abandon();
     image.sent();
     jpeg.setURL(Url(host).raw(QStringLiteral("/whole_slides/")).value(slideWireName).str());
     jpeg.get();
-}
-
-void HighResPreview::imageRequestDone()
-{
-    if (image.stale())
-        requestImage();
 }
 
 void HighResPreview::requestFiducials()

@@ -155,9 +155,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
-private slots:
-    void imageRequestDone();
-
 private:
     void requestImage();
     void requestFiducials();
