@@ -181,7 +181,7 @@ void Session::handleCreateJob()
         highRes->buildJobPoints(corner1, corner2, densityBox->value(), si.login, name, strain, good, bad);
     statusBar()->showMessage(QStringLiteral("Ready."));
     if (result != HighResPreview::JobPoints::Listed && result != HighResPreview::JobPoints::Written) {
-        Alerts::warning(this, jobCaption(), HighResPreview::jobPointsProblem(result));
+        Alerts::warning(this, jobCaption(), highRes->jobPointsMessage(result));
         return;
     }
     if (movieCount <= 0 || library)

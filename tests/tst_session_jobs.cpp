@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QTemporaryDir>
 
@@ -199,7 +200,7 @@ void TestSessionJobs::filteredJob()
 }
 
 // Under "library" a filtered job only goes to the local files: neither a request on its way nor
-// a missing slide name holds it up.
+// a missing slide name holds it up. A folder that cannot take them is named, with the reason.
 void TestSessionJobs::libraryFilteredJob()
 {
     SessionFixture f(QStringLiteral("tall"), QStringLiteral("library"), QStringLiteral("library"));
@@ -213,7 +214,6 @@ void TestSessionJobs::libraryFilteredJob()
     Session* s = f.session;
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath("jobs") && QDir(dir.path()).mkpath("bad_lib"));
-    s->highRes->jobFilesDir = dir.path();
     s->strainEdit->setText(QStringLiteral("Mus"));
     setArea(*s, 37, 24, 38, 26);
     BoxCloser boxes;
@@ -223,13 +223,26 @@ void TestSessionJobs::libraryFilteredJob()
     s->createJobButton->click();
     QVERIFY(s->createJobConn.isBusy());
 
+    // A job folder that is not there: the box names the file and the system's reason.
     s->filterCheck->setChecked(true);
     s->curSlide.clear();
     s->jobNameEdit->setText(QStringLiteral("local"));
+    const QString missing = dir.path() + "/missing";
+    s->highRes->jobFilesDir = missing;
+    s->createJobButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Error: Cannot create job."));
+    QFile probe(missing + "/jobs/local");
+    QVERIFY(!probe.open(QIODevice::WriteOnly));
+    QCOMPARE(boxes.seen[0].text,
+             "The job files could not be written.\n" + missing + "/jobs/local: " + probe.errorString());
+    QVERIFY(!QFileInfo::exists(missing));
+
+    s->highRes->jobFilesDir = dir.path();
     s->createJobButton->click();
     QVERIFY(s->createJobConn.isBusy());
-    QVERIFY(boxes.waitFor(1));
-    QCOMPARE(boxes.seen[0].title, QStringLiteral("Job waiting."));
+    QVERIFY(boxes.waitFor(2));
+    QCOMPARE(boxes.seen[1].title, QStringLiteral("Job waiting."));
     QVERIFY(QFile::exists(dir.path() + "/jobs/local"));
     QVERIFY(QFile::exists(dir.path() + "/bad_lib/local"));
     answer = true;
