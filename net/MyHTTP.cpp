@@ -48,7 +48,7 @@ QNetworkAccessManager* MyHTTP::manager()
     static QNetworkAccessManager* const nam = [] {
         auto* m = new QNetworkAccessManager;
         m->setProxy(QNetworkProxy::NoProxy);
-        m->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        m->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
         return m;
     }();
     return nam;
@@ -106,6 +106,8 @@ void MyHTTP::fetch()
     m_length = 0;
     buffer[0] = 0;
     overflow = false;
+    status = 0;
+    reason.clear();
     busy = true;
     state = StInProgress;
     if (!urlValid) {
@@ -115,7 +117,8 @@ void MyHTTP::fetch()
         return;
     }
     QNetworkRequest rq(url);
-    rq.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // A redirect is followed on the same host and port only; any other fails the transfer.
+    rq.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     rq.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     rq.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     rq.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
@@ -172,8 +175,21 @@ void MyHTTP::appendChunk(const char* chunk, int n)
     buffer[m_length] = 0;
 }
 
+bool MyHTTP::redirectAnswer(QNetworkReply* r)
+{
+    const int code = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return code >= 300 && code <= 399;
+}
+
 void MyHTTP::readAvailable(QNetworkReply* r)
 {
+    // The page of a redirect is never the reply: a redirect followed brings its target's body,
+    // and one not followed fails.
+    if (redirectAnswer(r)) {
+        while (r->bytesAvailable() > 0 && r->skip(r->bytesAvailable()) > 0) {
+        }
+        return;
+    }
     // Straight into the buffer: a large reply is not copied once more on its way.
     for (qint64 n; (n = r->bytesAvailable()) > 0;) {
         char* to = room(int(std::min<qint64>(n, MaxReply)));
@@ -196,6 +212,7 @@ void MyHTTP::getData()
         // Too large: stop the transfer now and report it as failed.
         QNetworkReply* r = op;
         op = nullptr;
+        readStatus(r);
         r->disconnect(this);
         r->abort();
         r->deleteLater();
@@ -209,17 +226,28 @@ void MyHTTP::opComplete()
     if (!r)
         return;
     readAvailable(r);
-    const int status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    readStatus(r);
     int st;
     if (r->error() == QNetworkReply::OperationCanceledError)
         st = StStopped;
-    else if (overflow || r->error() != QNetworkReply::NoError || (status >= 400 && status <= 599))
-        st = StFailed;   // no connection, an HTTP error status, or a body cut short
+    else if (overflow || r->error() != QNetworkReply::NoError || (status >= 300 && status <= 599))
+        st = StFailed;   // no connection, a redirect not followed, an HTTP error status, or a body cut short
     else
         st = StDone;
     // The reply stays the current operation until the next setUrl/fetch, which releases it
     // with deleteLater(), so a handler may start the next request from inside done().
     finish(st);
+}
+
+void MyHTTP::readStatus(QNetworkReply* r)
+{
+    status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Qt gives the phrase's bytes as Latin-1 text.
+    reason = r->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().left(MaxReason);
+    for (QChar& c : reason)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0) || c.unicode() > 0xff)
+            c = QLatin1Char('?');
+    reason = reason.trimmed();
 }
 
 void MyHTTP::finish(int finalState)

@@ -34,6 +34,11 @@ public:
     bool isBusy() const { return busy; }
     bool succeeded() const { return state == StDone; }
     int finalState() const { return state; }
+    // The HTTP status and reason phrase of the last transfer's answer: 0 and empty when no answer
+    // came. The phrase is the host's text, cut to MaxReason printable characters.
+    int httpStatus() const { return status; }
+    QString httpReason() const { return reason; }
+    static constexpr int MaxReason = 80;
     int bufferCapacity() const { return capacity; }
 
     // A buffer grown past this for a large reply is given back by trimBuffer(). One of this size
@@ -70,7 +75,9 @@ private:
     // MaxReply.
     char* room(int n);
     void readAvailable(QNetworkReply* r);
+    static bool redirectAnswer(QNetworkReply* r);
     void finish(int finalState);
+    void readStatus(QNetworkReply* r);
 
     int id = -1;
     quint64 fetches = 0;          // transfers started, so a late failure finds its own
@@ -82,6 +89,8 @@ private:
     bool showProgress = false;
     QProgressBar* progressBar = nullptr;
     int state = StWaiting;
+    int status = 0;
+    QString reason;
 
     QUrl url;
     bool haveUrl = false;

@@ -181,7 +181,7 @@ void Session::handleCreateJob()
         highRes->buildJobPoints(corner1, corner2, densityBox->value(), si.login, name, strain, good, bad);
     statusBar()->showMessage(QStringLiteral("Ready."));
     if (result != HighResPreview::JobPoints::Listed && result != HighResPreview::JobPoints::Written) {
-        Alerts::warning(this, jobCaption(), HighResPreview::jobPointsProblem(result));
+        Alerts::warning(this, jobCaption(), highRes->jobPointsMessage(result));
         return;
     }
     if (movieCount <= 0 || library)
@@ -204,10 +204,17 @@ void Session::handleCreateJob()
 void Session::createJobResponse()
 {
     if (!createJobConn.succeeded()) {
-        // The name and the rectangle stay, so that the user can send the job again.
+        // The name and the rectangle stay, so that the user can send the job again. A status that
+        // failed the transfer is the host's (or its web server's) refusal.
+        const int status = createJobConn.httpStatus();
+        QString what = QStringLiteral("The Kelvry server could not be reached, or its answer was lost.");
+        if (status >= 300) {
+            const QString reason = createJobConn.httpReason();
+            what = QStringLiteral("The Kelvry server refused the job request (") + QString::number(status)
+                + (reason.isEmpty() ? QString() : QLatin1Char(' ') + reason) + QStringLiteral(").");
+        }
         Alerts::warning(this, jobCaption(),
-                        QStringLiteral("The Kelvry server could not be reached, or its answer was lost.\n"
-                                       "Please look for the job in \"Display User Job\" before you send it again."));
+                        what + QStringLiteral("\nPlease look for the job in \"Display User Job\" before you send it again."));
         return;
     }
     const JobReply kind = parseJobReply(createJobConn.data(), createJobConn.length());

@@ -894,6 +894,13 @@ void TestHighResPreview::libraryRefusals()
     QCOMPARE(v.pixmap.cacheKey(), v.backup.cacheKey());
     QCOMPARE(painted.picture, v.pixmap.cacheKey());
     QVERIFY(!HighResPreview::jobPointsProblem(result).isEmpty());
+    QString detail;             // the file that could not be written, and why
+    if (result == HighResPreview::JobPoints::NotWritten) {
+        QFile probe(dirs.base + "/bad_lib/" + name);
+        QVERIFY(!probe.open(QIODevice::WriteOnly));
+        detail = '\n' + probe.fileName() + ": " + probe.errorString();
+    }
+    QCOMPARE(v.jobPointsMessage(result), HighResPreview::jobPointsProblem(result) + detail);
     QCOMPARE(dirs.tree(), before);
     if (!present.isEmpty() && !presentIsDir && present != "/bad_lib")
         QCOMPARE(dirs.read(present), "old");

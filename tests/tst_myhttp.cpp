@@ -34,6 +34,8 @@ private slots:
     void refetchFromInsideDone();
     void shortReplyAfterLongOne();
     void transportsNoServerSends();
+    void redirects_data();
+    void redirects();
     void invalidHostNeverSent();
     void deletedWhileBusyReportsNothing();
     void urlEscaping();
@@ -110,6 +112,16 @@ void TestMyHTTP::errorStatusFails()
     QVERIFY(fetch(h, host.url("/cgi-bin/iserv?f=boom")));
     QVERIFY(!h.succeeded());
     QCOMPARE(body(h), QByteArray("boom"));
+    QCOMPARE(h.httpStatus(), 500);
+    QCOMPARE(h.httpReason(), QStringLiteral("Internal Server Error"));
+
+    // The reason phrase is the host's text: printable, and bounded.
+    RawPeer odd;
+    odd.response = "HTTP/1.1 414 <b>Too\x7f\xe9" + QByteArray(500, 'x') + "\r\nContent-Length: 0\r\n\r\n";
+    QVERIFY(fetch(h, peerUrl(odd)));
+    QVERIFY(!h.succeeded());
+    QCOMPARE(h.httpStatus(), 414);
+    QCOMPARE(h.httpReason(), QStringLiteral("<b>Too?\u00e9") + QString(MyHTTP::MaxReason - 8, QLatin1Char('x')));
 
     // Without a URL, fetch() does nothing at all.
     MyHTTP none;
@@ -204,16 +216,9 @@ void TestMyHTTP::transportsNoServerSends()
         QVERIFY(fetch(g, url));
         QCOMPARE(done.count(), 1);
         QVERIFY(!g.succeeded());
+        QCOMPARE(g.httpStatus(), 0);
+        QVERIFY(g.httpReason().isEmpty());
     }
-
-    // A redirect is an answer: not followed.
-    RawPeer redirect;
-    redirect.response = "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/elsewhere\r\n"
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n";
-    MyHTTP r;
-    QVERIFY(fetch(r, peerUrl(redirect)));
-    QVERIFY(r.succeeded() && r.length() == 0);
-    QCOMPARE(redirect.requests.size(), 1);
 
     // A reply over the size cap fails, once, and keeps no more than the cap.
     RawPeer big;
@@ -225,6 +230,54 @@ void TestMyHTTP::transportsNoServerSends()
     QCOMPARE(done.count(), 1);
     QVERIFY(!o.succeeded());
     QVERIFY(o.length() < MyHTTP::MaxReply && o.length() < o.bufferCapacity());
+}
+
+void TestMyHTTP::redirects_data()
+{
+    QTest::addColumn<QByteArray>("head");       // status line and Location; %1 the peer's port, %2 another's
+    QTest::addColumn<int>("status");            // of the answer kept
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QByteArray>("body");       // empty: failed
+    QTest::newRow("same origin") << QByteArray("302 Found\r\nLocation: http://127.0.0.1:%1/target") << 200 << "OK"
+                                 << QByteArray("the target");
+    QTest::newRow("same origin, relative") << QByteArray("301 Moved Permanently\r\nLocation: /target") << 200 << "OK"
+                                           << QByteArray("the target");
+    QTest::newRow("another port") << QByteArray("302 Found\r\nLocation: http://127.0.0.1:%2/target") << 302 << "Found"
+                                  << QByteArray();
+    QTest::newRow("another host") << QByteArray("307 Temporary Redirect\r\nLocation: http://localhost:%1/target")
+                                  << 307 << "Temporary Redirect" << QByteArray();
+    QTest::newRow("300 without Location") << QByteArray("300 Multiple Choices") << 300 << "Multiple Choices"
+                                          << QByteArray();
+    QTest::newRow("304") << QByteArray("304 Not Modified") << 304 << "Not Modified" << QByteArray();
+}
+
+// A redirect is followed on the same host and port only; any other 3xx answer fails, and its page
+// never becomes the reply.
+void TestMyHTTP::redirects()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(int, status);
+    QFETCH(QString, reason);
+    QFETCH(QByteArray, body);
+    RawPeer peer, other;
+    other.response = peer.response = RawPeer::reply200("the target");
+    const QByteArray page = "<html>Found: the document has moved here</html>";
+    peer.firstResponses = {"HTTP/1.1 "
+                           + head.replace("%1", QByteArray::number(peer.port()))
+                                 .replace("%2", QByteArray::number(other.port()))
+                           + "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(page.size())
+                           + "\r\nConnection: close\r\n\r\n" + page};
+    MyHTTP h;
+    QVERIFY(fetch(h, peerUrl(peer)));
+    QCOMPARE(h.succeeded(), !body.isEmpty());
+    QCOMPARE(h.finalState(), int(body.isEmpty() ? MyHTTP::StFailed : MyHTTP::StDone));
+    QCOMPARE(QByteArray(h.data(), h.length()), body);
+    QCOMPARE(h.httpStatus(), status);
+    QCOMPARE(h.httpReason(), reason);
+    QCOMPARE(other.requests.size(), 0);
+    QCOMPARE(peer.requests.size(), body.isEmpty() ? 1 : 2);
+    if (!body.isEmpty())
+        QVERIFY2(peer.requests[1].startsWith("GET /target HTTP/1.1\r\n"), peer.requests[1].constData());
 }
 
 void TestMyHTTP::invalidHostNeverSent()

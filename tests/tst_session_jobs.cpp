@@ -1,9 +1,11 @@
 // The acquisition rectangle, its point count and job creation.
 #include "BoxCloser.h"
+#include "RawPeer.h"
 #include "SessionFixture.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QTemporaryDir>
 
@@ -21,6 +23,8 @@ private slots:
     void filteredJobWithoutPicture();
     void jobReplies_data();
     void jobReplies();
+    void filteredJobNotTaken_data();
+    void filteredJobNotTaken();
 };
 
 namespace {
@@ -196,7 +200,7 @@ void TestSessionJobs::filteredJob()
 }
 
 // Under "library" a filtered job only goes to the local files: neither a request on its way nor
-// a missing slide name holds it up.
+// a missing slide name holds it up. A folder that cannot take them is named, with the reason.
 void TestSessionJobs::libraryFilteredJob()
 {
     SessionFixture f(QStringLiteral("tall"), QStringLiteral("library"), QStringLiteral("library"));
@@ -210,7 +214,6 @@ void TestSessionJobs::libraryFilteredJob()
     Session* s = f.session;
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath("jobs") && QDir(dir.path()).mkpath("bad_lib"));
-    s->highRes->jobFilesDir = dir.path();
     s->strainEdit->setText(QStringLiteral("Mus"));
     setArea(*s, 37, 24, 38, 26);
     BoxCloser boxes;
@@ -220,13 +223,26 @@ void TestSessionJobs::libraryFilteredJob()
     s->createJobButton->click();
     QVERIFY(s->createJobConn.isBusy());
 
+    // A job folder that is not there: the box names the file and the system's reason.
     s->filterCheck->setChecked(true);
     s->curSlide.clear();
     s->jobNameEdit->setText(QStringLiteral("local"));
+    const QString missing = dir.path() + "/missing";
+    s->highRes->jobFilesDir = missing;
+    s->createJobButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Error: Cannot create job."));
+    QFile probe(missing + "/jobs/local");
+    QVERIFY(!probe.open(QIODevice::WriteOnly));
+    QCOMPARE(boxes.seen[0].text,
+             "The job files could not be written.\n" + missing + "/jobs/local: " + probe.errorString());
+    QVERIFY(!QFileInfo::exists(missing));
+
+    s->highRes->jobFilesDir = dir.path();
     s->createJobButton->click();
     QVERIFY(s->createJobConn.isBusy());
-    QVERIFY(boxes.waitFor(1));
-    QCOMPARE(boxes.seen[0].title, QStringLiteral("Job waiting."));
+    QVERIFY(boxes.waitFor(2));
+    QCOMPARE(boxes.seen[1].title, QStringLiteral("Job waiting."));
     QVERIFY(QFile::exists(dir.path() + "/jobs/local"));
     QVERIFY(QFile::exists(dir.path() + "/bad_lib/local"));
     answer = true;
@@ -282,7 +298,10 @@ void TestSessionJobs::jobReplies_data()
                        << "You may receive an email for your job information as soon as your job is complete."
                        << false;
     QTest::newRow("error page") << 500 << QByteArray("<!DOCTYPE html><html>Internal error</html>")
-                                << int(QMessageBox::Warning) << "The Kelvry server could not be reached" << true;
+                                << int(QMessageBox::Warning)
+                                << "The Kelvry server refused the job request (500 Internal Server Error).\n"
+                                   "Please look for the job in \"Display User Job\" before you send it again."
+                                << true;
     QTest::newRow("-X") << 200 << QByteArray("-X") << 0 << "" << true;
 }
 
@@ -315,6 +334,55 @@ void TestSessionJobs::jobReplies()
     QCOMPARE(s->jobNameEdit->text(), kept ? QStringLiteral(" J %1 ") : QString());
     QCOMPARE(s->corner2.y, kept ? 12.0f : 0.0f);
     QCOMPARE(s->movieCount, kept ? 2 : 0);
+}
+
+void TestSessionJobs::filteredJobNotTaken_data()
+{
+    QTest::addColumn<QByteArray>("answer");     // empty: the connection is dropped unanswered
+    QTest::addColumn<QString>("text");
+    const QByteArray page = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><body>page</body></html>\n";
+    const auto answer = [&page](const QByteArray& statusAndHeaders) {
+        return "HTTP/1.1 " + statusAndHeaders + "\r\nContent-Type: text/html; charset=iso-8859-1\r\nContent-Length: "
+            + QByteArray::number(page.size()) + "\r\nConnection: close\r\n\r\n" + page;
+    };
+    const QString again = QStringLiteral("\nPlease look for the job in \"Display User Job\" before you send it again.");
+    QTest::newRow("414") << answer("414 Request-URI Too Long")
+                         << "The Kelvry server refused the job request (414 Request-URI Too Long)." + again;
+    QTest::newRow("503") << answer("503 Service Unavailable")
+                         << "The Kelvry server refused the job request (503 Service Unavailable)." + again;
+    // Its page starts with '<', as a reply "job too large" does.
+    QTest::newRow("302 elsewhere") << answer("302 Found\r\nLocation: http://127.0.0.1:1/cgi-bin/iserv")
+                                   << "The Kelvry server refused the job request (302 Found)." + again;
+    QTest::newRow("no answer") << QByteArray()
+                               << "The Kelvry server could not be reached, or its answer was lost." + again;
+}
+
+// A filtered job that the host's web server refuses says so, with the status; the name and the
+// rectangle stay.
+void TestSessionJobs::filteredJobNotTaken()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, text);
+    SessionFixture f;
+    QVERIFY(f.openAndSettle());
+    Session* s = f.session;
+    RawPeer web;
+    web.response = answer;
+    web.dropAtOnce = answer.isEmpty();
+    s->si.host = web.hostField();
+    setArea(*s, 10, 20, 26, 24);      // 1024 points, a request line of about 25 KB
+    s->densityBox->setValue(4);
+    s->jobNameEdit->setText(QStringLiteral("dense"));
+    BoxCloser boxes;
+    s->createJobButton->click();
+    QVERIFY(boxes.waitFor(1));
+    QVERIFY(!web.requests.isEmpty());
+    QVERIFY(web.requests[0].startsWith("GET /cgi-bin/iserv?l=guest&s=tall&f=cjf&auth="));
+    QVERIFY(web.requests[0].indexOf("\r\n") > 8190);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("Error: Cannot create job."));
+    QCOMPARE(boxes.seen[0].text, text);
+    QCOMPARE(s->jobNameEdit->text(), QStringLiteral("dense"));
+    QCOMPARE(s->movieCount, 1024);
 }
 
 QTEST_MAIN(TestSessionJobs)

@@ -572,6 +572,14 @@ bool HighResPreview::hasTissue(CoordinateTriple t) const
     return !isBlank(slideImage.pixel(p));
 }
 
+QString HighResPreview::jobPointsMessage(JobPoints result) const
+{
+    QString text = jobPointsProblem(result);
+    if (result == JobPoints::NotWritten && !jobFilesFailure.isEmpty())
+        text += QLatin1Char('\n') + jobFilesFailure;
+    return text;
+}
+
 HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, CoordinateTriple c2, int density,
                                                          QString login, QString jobName, QString strain,
                                                          QString& good, QString& bad)
@@ -579,6 +587,7 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
     // The tissue test sees the point-list dots, not the overlays; a refused job leaves the
     // view showing the same.
     pixmap = backup;
+    jobFilesFailure.clear();
     const auto refuse = [this](JobPoints why) {
         redraw();
         return why;
@@ -651,7 +660,7 @@ HighResPreview::JobPoints HighResPreview::buildJobPoints(CoordinateTriple c1, Co
         bad += QString::fromLatin1(blankText);
         return JobPoints::Listed;
     }
-    if (!files->write())
+    if (!files->write(&jobFilesFailure))
         return refuse(JobPoints::NotWritten);
     Alerts::information(this, QStringLiteral("Job waiting."),
                         QStringLiteral("You may receive an email for your job information as soon as your job is complete."));

@@ -108,6 +108,9 @@ public:
     static constexpr double MaxJobPoints = 1e7;
     // The warning text for a result that failed; empty for Listed and Written.
     static QString jobPointsProblem(JobPoints result) { return JobPointFiles::problem(result); }
+    // The same for the last buildJobPoints, with the file and the system's reason when the files
+    // could not be written.
+    QString jobPointsMessage(JobPoints result) const;
 
     // The current slide's own calibration has been read (or fallen back to): until then the
     // previous slide's is in force.
@@ -189,4 +192,6 @@ private:
     bool haveLists = false;
     bool calibrationCurrent = false;
     bool dotsDrawn = false;
+
+    QString jobFilesFailure;    // of the last job whose files could not be written
 };

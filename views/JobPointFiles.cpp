@@ -67,6 +67,12 @@ bool writeWhole(QSaveFile& file, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// "<path>: <the system's reason>".
+QString failureOf(const QFileDevice& file)
+{
+    return file.fileName() + QStringLiteral(": ") + file.errorString();
+}
+
 } // namespace
 
 QString JobPointFiles::problem(Result result)
@@ -134,17 +140,24 @@ void JobPointFiles::add(bool tissue, float x, float y)
 
 // Nothing is committed before both are written, and the first is removed again when the second
 // cannot be committed.
-bool JobPointFiles::write() const
+bool JobPointFiles::write(QString* failure) const
 {
     QSaveFile a(tissuePath);
     QSaveFile b(blankPath);
-    if (!writeWhole(a, tissueText) || !writeWhole(b, blankText) || !a.commit())
-        return false;
-    if (!b.commit()) {
+    QSaveFile* failed = nullptr;
+    if (!writeWhole(a, tissueText))
+        failed = &a;
+    else if (!writeWhole(b, blankText))
+        failed = &b;
+    else if (!a.commit())
+        failed = &a;
+    else if (!b.commit()) {
+        failed = &b;
         QFile::remove(tissuePath);
-        return false;
     }
-    return true;
+    if (failed && failure)
+        *failure = failureOf(*failed);
+    return !failed;
 }
 
 void JobPointFiles::appendListed(QByteArray& out, float x, float y)

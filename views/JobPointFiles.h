@@ -40,8 +40,9 @@ public:
     // A point's line in the file of its kind: tissue points with six decimals, blank ones with
     // none.
     void add(bool tissue, float x, float y);
-    // Both files or neither: false when neither was written.
-    bool write() const;
+    // Both files or neither: false when neither was written, with the file that could not be
+    // written and the system's reason in *failure.
+    bool write(QString* failure = nullptr) const;
 
     // A point of another login's lists: "x,y;" with four decimals.
     static void appendListed(QByteArray& out, float x, float y);

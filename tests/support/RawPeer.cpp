@@ -17,7 +17,9 @@ RawPeer::RawPeer()
                 requests.append(*head);
                 head->clear();
                 if (!dropAtOnce) {
-                    const QByteArray out = cutAfter >= 0 ? response.left(cutAfter) : response;
+                    const QByteArray& answer = requests.size() <= firstResponses.size()
+                        ? firstResponses[requests.size() - 1] : response;
+                    const QByteArray out = cutAfter >= 0 ? answer.left(cutAfter) : answer;
                     s->write(out);
                     s->flush();
                 }

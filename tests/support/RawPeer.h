@@ -17,6 +17,7 @@ public:
     QString hostField() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
 
     QByteArray response;
+    QList<QByteArray> firstResponses;   // the answers to the first requests, in turn; then `response`
     int cutAfter = -1;          // close after this many bytes; -1: send everything
     bool dropAtOnce = false;    // close as soon as the request has arrived
     QList<QByteArray> requests; // request heads received
