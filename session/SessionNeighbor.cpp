@@ -15,8 +15,8 @@
 
 void Session::handleNeighborButton()
 {
-    // A press while a scan runs (the controls came back with a video frame) would restart it
-    // from a moved stage and put that frame into the first tile.
+    // A press while a scan still runs would restart it from a moved stage and put that frame
+    // into the first tile.
     if (neighborBusy)
         return;
     neighborBusy = true;

@@ -125,12 +125,12 @@ void Session::stackReturned()
         // Where the stage is now is not known: the fields stay as they are.
         sysInfoBox->append(
             QStringLiteral("***Error - Focus stack: the microscope did not move back to where the stack began."));
-        enableControls();
-        return;
+    } else {
+        physical = stackCentre;
+        pointToScreen(physical);
+        emit physicalLocationChanged(physical);
     }
-    physical = stackCentre;
-    pointToScreen(physical);
-    emit physicalLocationChanged(physical);
-    // A frame at the centre, whose arrival brings the controls back, as after any command.
+    // A frame where the stage is (of a size chosen meanwhile), whose arrival brings the controls
+    // back, as after any command.
     videoJPEG.get();
 }

@@ -111,7 +111,8 @@ void Session::sysInfoArrived()
 
 void Session::changeVideoFormat(int code)
 {
-    // The frame asked for here gives the controls back, also after a command the host stalls on.
+    // The frame asked for here gives the controls back, also after a command the host stalls on;
+    // a stack stopped here returns to its centre first, and its frame is taken there.
     stopAcquisition();
     const QString url = iservUrl(QString::asprintf("f=p&ps=%i", code));
     // A frame of another size on its way is given up: the chosen size is fetched now.
@@ -132,7 +133,15 @@ void Session::stopAcquisition()
         neighborJPEG.request()->abandon();
         endNeighborScan(QStringLiteral("***Neighbor scan stopped: the video size was changed.\n"), false);
     }
-    if (stackBusy) {
+    if (stackReturning) {
+        // A return the host stalls on would keep the controls off for good: it is given up, and
+        // where the stage is, the frame asked for now shows.
+        zMoveConn.abandon();
+        stackReturning = false;
+        statusBar()->clearMessage();
+        sysInfoBox->append(QStringLiteral(
+            "***Error - Focus stack: the move back to where the stack began was given up: the video size was changed."));
+    } else if (stackBusy) {
         const bool levelUnderWay = zMoveConn.isBusy() || insetJPEG.request()->isBusy();
         zMoveConn.abandon();
         insetJPEG.request()->abandon();

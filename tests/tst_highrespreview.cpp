@@ -461,8 +461,7 @@ void TestHighResPreview::listsAcrossSlides()
     auto v = previewOn(site, true);
 
     // The first slide's image and corrected fiducials are still running when the second slide
-    // is chosen: the image is discarded and the second slide's fetched when it is done; the
-    // fiducial request is abandoned for the second slide's.
+    // is chosen: both the image and the fiducial request are abandoned for the second slide's.
     load(*v, "S1");
     QVERIFY(site.waitCount("/fiducials/", 1));
     QVERIFY(showWithLists(site, *v, "S2", 1));

@@ -174,8 +174,8 @@ private:
 
     QString host;
 
-    // A picture for an earlier slide is discarded and the current slide's asked for then; a
-    // calibration on its way is abandoned for the current one.
+    // A picture or calibration still on its way is abandoned for the current slide's; a
+    // picture for an earlier slide is never shown.
     Generation image;
     QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
