@@ -89,7 +89,6 @@ void HighResPreview::slideChange(const QByteArray& wireSlide)
     haveLists = false;
     lists.advance();
     slideImageIn = false;
-    image.advance();
     requestImage();
     requestFiducials();
     redraw();
@@ -100,7 +99,6 @@ void HighResPreview::requestImage()
     // A picture still on its way, perhaps never to come, gives way to this one, as the
     // calibration does.
     jpeg.request()->abandon();
-    image.sent();
     jpeg.setURL(Url(host).raw(QStringLiteral("/whole_slides/")).value(slideWireName).str());
     jpeg.get();
 }
@@ -225,8 +223,8 @@ CoordinateTriple HighResPreview::pixelToPhysical(const QPoint& p) const
 
 void HighResPreview::loadPixmap(QPixmap& pm)
 {
-    // A picture for an earlier slide, or one that did not decode, is not shown.
-    if (image.stale() || pm.isNull())
+    // A picture that did not decode is not shown.
+    if (pm.isNull())
         return;
     slideImageIn = true;
     haveLists = false;

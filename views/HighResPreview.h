@@ -174,9 +174,8 @@ private:
 
     QString host;
 
-    // A picture or calibration still on its way is abandoned for the current slide's; a
-    // picture for an earlier slide is never shown.
-    Generation image;
+    // A picture or calibration still on its way is abandoned for the current slide's, so
+    // neither of an earlier slide ever arrives.
     QByteArray fiducialSlide;   // the slide whose fiducial files are being fetched
 
     // Each slide change and each slide image that arrives starts a new generation of point
