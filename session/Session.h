@@ -167,6 +167,8 @@ private:
     void showSlide(const QByteArray& wireSlide);
     QByteArray curSlideWire;    // the bytes the host names curSlide with
     void sendMove(const QString& command);
+    // A move the host answers once the stage is there (scan steps, stack levels), on `conn`.
+    void sendBlockingMove(MyHTTP& conn, double x, double y, double z);
 
     // Focus stack: ends it, or ends it after a level that got no image, which then leaves
     // stackZ, with a line to System Info. Unless the time is over, a stage that left the centre

@@ -60,10 +60,7 @@ void Session::startNextNeighbor(QImage& image)
         highRes->setSelection(cx - 2 * field.width, cy - 3 * field.height, cx + 2 * field.width,
                               cy + 3 * field.height);
 
-    neighMoveConn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(p.x), double(p.y),
-                                                    double(neighborCentre.z))
-                                  + authPart()));
-    neighMoveConn.fetch();
+    sendBlockingMove(neighMoveConn, double(p.x), double(p.y), double(neighborCentre.z));
     highRes->markPoint(p.x, p.y);
     --neighborIndex;
 }

@@ -56,10 +56,7 @@ void Session::startNextZImage(QImage&)
         return;
     }
     stackZ.append(z);
-    zMoveConn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(stackCentre.x),
-                                                double(stackCentre.y), z)
-                              + authPart()));
-    zMoveConn.fetch();
+    sendBlockingMove(zMoveConn, double(stackCentre.x), double(stackCentre.y), z);
     stackMoved = true;
     --zRemaining;
 }
@@ -104,10 +101,7 @@ void Session::finishStack(bool controlsBack)
     if (stackMoved && !expired) {
         stackMoved = false;
         stackReturning = true;
-        zMoveConn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", double(stackCentre.x),
-                                                    double(stackCentre.y), double(stackCentre.z))
-                                  + authPart()));
-        zMoveConn.fetch();
+        sendBlockingMove(zMoveConn, double(stackCentre.x), double(stackCentre.y), double(stackCentre.z));
         return;
     }
     if (controlsBack && !expired)

@@ -18,6 +18,12 @@ void Session::sendMove(const QString& command)
     moveConn.fetch();
 }
 
+void Session::sendBlockingMove(MyHTTP& conn, double x, double y, double z)
+{
+    conn.setUrl(iservUrl(QString::asprintf("f=m&b=y&x=%f&y=%f&z=%f", x, y, z) + authPart()));
+    conn.fetch();
+}
+
 void Session::updateVideo()
 {
     if (acquiring())
